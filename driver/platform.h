@@ -1,0 +1,44 @@
+// What a batch run needs from the operating system: finding the models,
+// setting up standard output and waiting for a key.
+#ifndef TAGBATCH_DRIVER_PLATFORM_H_
+#define TAGBATCH_DRIVER_PLATFORM_H_
+
+#include <memory>
+
+// A search of the current directory for the entries whose names match a
+// pattern "*SUFFIX", letter case ignored. Entries of every kind match, in
+// the order the system lists them.
+class DirectorySearch {
+ public:
+  DirectorySearch();
+  DirectorySearch(const DirectorySearch&) = delete;
+  DirectorySearch& operator=(const DirectorySearch&) = delete;
+  ~DirectorySearch();
+
+  // Starts the search and moves to the first match. Returns false when
+  // the directory cannot be read or nothing matches.
+  bool Start(const char* pattern);
+  // Moves to the next match. Returns false when there are no more or the
+  // search fails.
+  bool Next();
+  // The current match's bare name, valid until the next call.
+  const char* name() const;
+  // Ends the search; safe to call more than once.
+  void Close();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Makes standard output show each line at once on a console, and collect
+// everything in a 4096-byte buffer otherwise, written out at exit. Call it
+// before anything is printed.
+void SetUpStandardOutput();
+
+// Waits for one key press on the console, never on standard input, with
+// echo, line editing and control keys off, and puts the console back as
+// it was. Returns at once when there is no console to wait on.
+void WaitForKey();
+
+#endif  // TAGBATCH_DRIVER_PLATFORM_H_

@@ -1,0 +1,192 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "driver/platform.h"
+
+struct DirectorySearch::State {
+  DIR* directory = nullptr;
+  std::string suffix;  // The pattern less its leading '*'.
+  const char* name = nullptr;
+};
+
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+// Whether `name` ends in `suffix`, ASCII letter case ignored.
+bool EndsWith(const char* name, const std::string& suffix) {
+  size_t length = strlen(name);
+  if (length < suffix.size()) return false;
+  const char* tail = name + length - suffix.size();
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    if (Lower(tail[i]) != Lower(suffix[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+DirectorySearch::DirectorySearch() : state_(new State) {}
+
+DirectorySearch::~DirectorySearch() { Close(); }
+
+bool DirectorySearch::Start(const char* pattern) {
+  Close();
+  state_->suffix = pattern[0] == '*' ? pattern + 1 : pattern;
+  state_->directory = opendir(".");
+  return state_->directory != nullptr && Next();
+}
+
+bool DirectorySearch::Next() {
+  if (state_->directory == nullptr) return false;
+  // A read error ends the search as if the entries had run out.
+  while (const dirent* entry = readdir(state_->directory)) {
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
+      continue;
+    if (EndsWith(entry->d_name, state_->suffix)) {
+      state_->name = entry->d_name;
+      return true;
+    }
+  }
+  state_->name = nullptr;
+  return false;
+}
+
+const char* DirectorySearch::name() const { return state_->name; }
+
+void DirectorySearch::Close() {
+  if (state_->directory != nullptr) closedir(state_->directory);
+  state_->directory = nullptr;
+  state_->name = nullptr;
+}
+
+void SetUpStandardOutput() {
+  // A reader that goes away must not change the exit status.
+  signal(SIGPIPE, SIG_IGN);
+  if (isatty(STDOUT_FILENO)) {
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+  } else {
+    static char buffer[4096];
+    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  }
+}
+
+namespace {
+
+// The terminal and the mode to put back, for the signal handler.
+int g_terminal = -1;
+struct termios g_saved_mode;
+
+// The signals that may end the process during the wait; each puts the
+// terminal back before the process ends as the signal would have it.
+constexpr int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+
+void RestoreAndEnd(int signal_number) {
+  tcsetattr(g_terminal, TCSANOW, &g_saved_mode);
+  // SA_RESETHAND has put the default action back; it takes effect when
+  // this handler returns.
+  raise(signal_number);
+}
+
+// Reads one byte, waiting at most `timeout_ms` milliseconds, or for ever
+// when it is negative. Returns false on a timeout, an end or an error.
+bool ReadByte(int fd, int timeout_ms, unsigned char* byte) {
+  for (;;) {
+    if (timeout_ms >= 0) {
+      struct pollfd ready = {fd, POLLIN, 0};
+      int n = poll(&ready, 1, timeout_ms);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+    }
+    ssize_t n = read(fd, byte, 1);
+    if (n < 0 && errno == EINTR) continue;
+    return n == 1;
+  }
+}
+
+// Reads the bytes that the same key press sent after `first`: the rest of
+// an escape sequence (cursor and function keys) or of a UTF-8 character,
+// so that none of it reaches the shell afterwards.
+void ReadRestOfKey(int fd, unsigned char first) {
+  // The bytes of one key arrive together; a pause means the key is done.
+  constexpr int kPauseMs = 50;
+  constexpr int kMaxSequence = 32;
+  unsigned char byte;
+  if (first == 0x1b) {
+    if (!ReadByte(fd, kPauseMs, &byte)) return;  // Escape alone.
+    if (byte == '[') {
+      // Parameters and intermediates, then a final byte in @ to ~.
+      for (int i = 0; i < kMaxSequence && ReadByte(fd, kPauseMs, &byte); ++i) {
+        if (byte >= 0x40 && byte <= 0x7e) break;
+      }
+    } else if (byte == 'O') {
+      ReadByte(fd, kPauseMs, &byte);
+    }
+    return;
+  }
+  int continuation = first >= 0xf0   ? 3
+                     : first >= 0xe0 ? 2
+                     : first >= 0xc0 ? 1
+                                     : 0;
+  while (continuation-- > 0 && ReadByte(fd, kPauseMs, &byte)) {
+  }
+}
+
+}  // namespace
+
+void WaitForKey() {
+  int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return;
+  // Touching the terminal from a background job would stop the process.
+  struct termios saved;
+  if (!isatty(fd) || tcgetpgrp(fd) != getpgrp() || tcgetattr(fd, &saved)) {
+    close(fd);
+    return;
+  }
+
+  g_terminal = fd;
+  g_saved_mode = saved;
+  struct sigaction restore = {};
+  restore.sa_handler = RestoreAndEnd;
+  restore.sa_flags = SA_RESETHAND;
+  sigemptyset(&restore.sa_mask);
+  struct sigaction previous[sizeof kEndingSignals / sizeof *kEndingSignals];
+  for (size_t i = 0; i < sizeof kEndingSignals / sizeof *kEndingSignals; ++i)
+    sigaction(kEndingSignals[i], &restore, &previous[i]);
+  // Should the job be moved to the background meanwhile, reads and mode
+  // changes fail instead of stopping the process.
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction previous_ttin, previous_ttou;
+  sigaction(SIGTTIN, &ignore, &previous_ttin);
+  sigaction(SIGTTOU, &ignore, &previous_ttou);
+
+  struct termios raw = saved;
+  raw.c_lflag &= ~(ICANON | ECHO | ISIG | IEXTEN);
+  raw.c_iflag &= ~IXON;
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  // TCSANOW keeps pending input: a key pressed during the run counts.
+  if (tcsetattr(fd, TCSANOW, &raw) == 0) {
+    unsigned char first;
+    if (ReadByte(fd, -1, &first)) ReadRestOfKey(fd, first);
+    tcsetattr(fd, TCSANOW, &saved);
+  }
+
+  sigaction(SIGTTIN, &previous_ttin, nullptr);
+  sigaction(SIGTTOU, &previous_ttou, nullptr);
+  for (size_t i = 0; i < sizeof kEndingSignals / sizeof *kEndingSignals; ++i)
+    sigaction(kEndingSignals[i], &previous[i], nullptr);
+  close(fd);
+  g_terminal = -1;
+}

@@ -1,0 +1,47 @@
+#include "md3/input_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+bool InputFile::Open(const char* path) {
+  Close();
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+  int fd;
+  do {
+    fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    return false;
+  }
+  handle_ = fd;
+  size_ = status.st_size;
+  return true;
+}
+
+int64_t InputFile::ReadAt(void* buffer, size_t size, int64_t offset) {
+  if (handle_ == kNoHandle || offset < 0) return -1;
+  char* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = pread(static_cast<int>(handle_), out + done, size - done,
+                      static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+void InputFile::Close() {
+  if (handle_ == kNoHandle) return;
+  close(static_cast<int>(handle_));
+  handle_ = kNoHandle;
+  size_ = 0;
+}

@@ -1,0 +1,50 @@
+// Writing a new version of a file without ever damaging the old one.
+#ifndef TAGBATCH_MD3_REPLACEMENT_FILE_H_
+#define TAGBATCH_MD3_REPLACEMENT_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// A file written under a temporary name beside its target and moved over
+// the target only once it is complete. Until `Commit` succeeds the target
+// is untouched; on any failure the temporary file is removed again.
+//
+// The result looks like a plain overwrite: an existing target keeps its
+// permission bits, a new one gets 0666 less the umask, and a target named
+// through symbolic links is written where the links lead, leaving the links
+// in place.
+class ReplacementFile {
+ public:
+  ReplacementFile() = default;
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+  // Discards an uncommitted temporary file.
+  ~ReplacementFile() { Discard(); }
+
+  // Starts a new version of `path`. Returns false, creating nothing, when
+  // the target exists but is not a regular file or may not be written, or
+  // when the temporary file cannot be created.
+  bool Begin(const char* path);
+
+  // Writes all of `size` bytes. Returns false if any of them could not be
+  // written (the file is then discarded by `Commit` or the destructor).
+  bool Write(const void* data, size_t size);
+
+  // Closes the temporary file and moves it over the target. Returns false,
+  // leaving the target as it was and no temporary file, if a write failed
+  // earlier or the close or the move fails.
+  bool Commit();
+
+  // Closes and removes the temporary file, if one is open.
+  void Discard();
+
+ private:
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t handle_ = kNoHandle;  // A descriptor or a HANDLE.
+  bool failed_ = false;          // A write has failed.
+  std::string target_;           // Where the links, if any, lead.
+  std::string temporary_;        // The temporary file beside it.
+};
+
+#endif  // TAGBATCH_MD3_REPLACEMENT_FILE_H_

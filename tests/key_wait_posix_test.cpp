@@ -1,0 +1,309 @@
+// The key wait, on a pseudo-terminal that is the program's controlling
+// terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/model_builder.h"
+#include "tests/process_posix.h"
+#include "tests/scratch_dir.h"
+
+namespace {
+
+constexpr int kTimeoutMs = 10000;
+
+void SleepMs(int ms) {
+  struct timespec pause = {0, ms * 1000000L};
+  nanosleep(&pause, nullptr);
+}
+
+bool SameMode(const struct termios& a, const struct termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
+         a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+// The program running in a directory holding one model, with a fresh
+// pseudo-terminal as its controlling terminal.
+class TerminalRun {
+ public:
+  enum class Output { kTerminal, kPipe };
+  enum class Input { kNull, kPipe };
+
+  explicit TerminalRun(Output output = Output::kTerminal,
+                       Input input = Input::kNull) {
+    ModelBuilder model;
+    model.tags = 2;
+    WriteFileBytes(dir_ / "a.md3", model.Build());
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    grantpt(master_);
+    unlockpt(master_);
+    // Kept open, so the input queue can be inspected after the exit.
+    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
+    tcgetattr(slave_, &before_);
+    output_ = output;
+    input_ = input;
+  }
+
+  ~TerminalRun() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status_, 0);
+    }
+    for (int fd : {master_, slave_, out_pipe_, in_pipe_})
+      if (fd >= 0) close(fd);
+  }
+
+  // Types `keys` before the program starts.
+  void TypeAhead(const char* keys) { Type(keys); }
+
+  // Starts the program; `background` puts it outside the terminal's
+  // foreground process group.
+  void Start(bool background = false) {
+    int out[2] = {-1, -1}, in[2] = {-1, -1};
+    if (output_ == Output::kPipe && pipe(out) != 0) return;
+    if (input_ == Input::kPipe && pipe(in) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      setsid();
+      if (ioctl(slave_, TIOCSCTTY, 0) != 0) _exit(120);
+      dup2(input_ == Input::kPipe ? in[0] : open("/dev/null", O_RDONLY), 0);
+      dup2(output_ == Output::kPipe ? out[1] : slave_, 1);
+      dup2(slave_, 2);
+      if (chdir(dir_.path().c_str()) != 0) _exit(121);
+      if (background) {
+        pid_t child = fork();
+        if (child == 0) {
+          setpgid(0, 0);
+          execl(TAGBATCH_PATH, "tagbatch", static_cast<char*>(nullptr));
+          _exit(122);
+        }
+        int status;
+        waitpid(child, &status, WUNTRACED);
+        if (WIFSTOPPED(status)) {
+          kill(child, SIGKILL);
+          _exit(123);
+        }
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 124);
+      }
+      execl(TAGBATCH_PATH, "tagbatch", static_cast<char*>(nullptr));
+      _exit(125);
+    }
+    if (output_ == Output::kPipe) {
+      close(out[1]);
+      out_pipe_ = out[0];
+    }
+    if (input_ == Input::kPipe) {
+      close(in[0]);
+      in_pipe_ = in[1];
+    }
+  }
+
+  void Type(const char* keys) {
+    ASSERT_EQ(write(master_, keys, strlen(keys)),
+              static_cast<ssize_t>(strlen(keys)));
+  }
+
+  // Reads what the terminal shows, until it holds `text` or the time runs
+  // out. Returns all that was read.
+  std::string ReadScreenUntil(const std::string& text, int timeout_ms) {
+    return ReadUntil(master_, text, timeout_ms);
+  }
+  std::string ReadPipeUntil(const std::string& text, int timeout_ms) {
+    return ReadUntil(out_pipe_, text, timeout_ms);
+  }
+
+  // Waits until the program has switched line input off. False on timeout.
+  bool WaitForKeyMode() {
+    for (int waited = 0; waited < kTimeoutMs; waited += 10) {
+      struct termios now;
+      tcgetattr(slave_, &now);
+      if (!(now.c_lflag & ICANON)) return true;
+      SleepMs(10);
+    }
+    return false;
+  }
+
+  // Waits for the program to end. False on timeout.
+  bool WaitForExit(int timeout_ms = kTimeoutMs) {
+    for (int waited = 0; waited <= timeout_ms; waited += 10) {
+      if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+        exited_ = true;
+        return true;
+      }
+      SleepMs(10);
+    }
+    return false;
+  }
+
+  bool Running() { return waitpid(pid_, &status_, WNOHANG) == 0; }
+
+  bool ExitedCleanly() const {
+    return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
+  }
+
+  // Whether the terminal's mode is as it was before the program started.
+  bool ModeRestored() const {
+    struct termios after;
+    tcgetattr(slave_, &after);
+    return SameMode(before_, after);
+  }
+
+  // Bytes typed but not read by anyone.
+  int PendingInput() const {
+    int pending = -1;
+    ioctl(slave_, FIONREAD, &pending);
+    return pending;
+  }
+
+  pid_t pid() const { return pid_; }
+  int status() const { return status_; }
+
+ private:
+  static std::string ReadUntil(int fd, const std::string& text,
+                               int timeout_ms) {
+    std::string seen;
+    for (int waited = 0;
+         waited < timeout_ms && seen.find(text) == std::string::npos;
+         waited += 10) {
+      struct pollfd ready = {fd, POLLIN, 0};
+      if (poll(&ready, 1, 10) == 1 && (ready.revents & POLLIN)) {
+        char buffer[1024];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        seen.append(buffer, static_cast<size_t>(n));
+      }
+    }
+    return seen;
+  }
+
+  ScratchDir dir_;
+  int master_ = -1, slave_ = -1, out_pipe_ = -1, in_pipe_ = -1;
+  Output output_;
+  Input input_;
+  struct termios before_;
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool exited_ = false;
+};
+
+const char kTerminalOutput[] =
+    "File Found: a.md3\r\nWriting Tag File: a.tag\r\n"
+    "Tag file created successfully\r\n";
+
+TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
+  TerminalRun run;
+  run.Start();
+  EXPECT_EQ(run.ReadScreenUntil(kTerminalOutput, kTimeoutMs), kTerminalOutput);
+  ASSERT_TRUE(run.WaitForKeyMode());
+  SleepMs(100);
+  EXPECT_TRUE(run.Running());
+  run.Type("x");
+  ASSERT_TRUE(run.WaitForExit());
+  EXPECT_TRUE(run.ExitedCleanly());
+  // Nothing echoed, nothing left over, the terminal as it was.
+  EXPECT_EQ(run.ReadScreenUntil("never", 200), "");
+  EXPECT_EQ(run.PendingInput(), 0);
+  EXPECT_TRUE(run.ModeRestored());
+}
+
+TEST(KeyWaitTest, ControlKeysAreOrdinaryKeys) {
+  for (const char* key : {"\x03", "\x1a", "\x13", "\x1c", "\r"}) {
+    SCOPED_TRACE(static_cast<int>(key[0]));
+    TerminalRun run;
+    run.Start();
+    ASSERT_TRUE(run.WaitForKeyMode());
+    run.Type(key);
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_TRUE(run.ExitedCleanly());
+    EXPECT_TRUE(run.ModeRestored());
+  }
+}
+
+TEST(KeyWaitTest, KeysOfSeveralBytesAreConsumedWhole) {
+  for (const char* key : {"\x1b[A", "\x1bOP", "\x1b[15~", "\x1b[1;5C",
+                          "\xc3\xa9", "\xe2\x82\xac", "\x1bx"}) {
+    SCOPED_TRACE(key + 1);
+    TerminalRun run;
+    run.Start();
+    ASSERT_TRUE(run.WaitForKeyMode());
+    run.Type(key);
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_TRUE(run.ExitedCleanly());
+    EXPECT_EQ(run.PendingInput(), 0);
+  }
+}
+
+TEST(KeyWaitTest, EscapeAloneEndsTheWait) {
+  TerminalRun run;
+  run.Start();
+  ASSERT_TRUE(run.WaitForKeyMode());
+  run.Type("\x1b");
+  ASSERT_TRUE(run.WaitForExit());
+  EXPECT_TRUE(run.ExitedCleanly());
+}
+
+TEST(KeyWaitTest, KeyTypedDuringTheRunEndsTheWaitAtOnce) {
+  TerminalRun run;
+  run.TypeAhead("k");
+  run.Start();
+  ASSERT_TRUE(run.WaitForExit(3000));
+  EXPECT_TRUE(run.ExitedCleanly());
+  EXPECT_TRUE(run.ModeRestored());
+}
+
+TEST(KeyWaitTest, StandardInputIsNotWhereTheKeyComesFrom) {
+  TerminalRun run(TerminalRun::Output::kTerminal, TerminalRun::Input::kPipe);
+  run.Start();
+  ASSERT_TRUE(run.WaitForKeyMode());
+  run.Type("q");
+  ASSERT_TRUE(run.WaitForExit());
+  EXPECT_TRUE(run.ExitedCleanly());
+}
+
+TEST(KeyWaitTest, PipedOutputArrivesAfterTheKey) {
+  TerminalRun run(TerminalRun::Output::kPipe);
+  run.Start();
+  ASSERT_TRUE(run.WaitForKeyMode());
+  EXPECT_EQ(run.ReadPipeUntil("File Found", 200), "");
+  run.Type(" ");
+  std::string expected =
+      "File Found: a.md3\nWriting Tag File: a.tag\n"
+      "Tag file created successfully\n";
+  EXPECT_EQ(run.ReadPipeUntil(expected, kTimeoutMs), expected);
+  ASSERT_TRUE(run.WaitForExit());
+  EXPECT_TRUE(run.ExitedCleanly());
+}
+
+TEST(KeyWaitTest, EndingSignalsPutTheTerminalBack) {
+  for (int signal_number : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    TerminalRun run;
+    run.Start();
+    ASSERT_TRUE(run.WaitForKeyMode());
+    kill(run.pid(), signal_number);
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_TRUE(WIFSIGNALED(run.status()));
+    EXPECT_EQ(WTERMSIG(run.status()), signal_number);
+    EXPECT_TRUE(run.ModeRestored());
+  }
+}
+
+TEST(KeyWaitTest, BackgroundJobDoesNotWait) {
+  TerminalRun run;
+  run.Start(/*background=*/true);
+  ASSERT_TRUE(run.WaitForExit(5000));
+  EXPECT_TRUE(run.ExitedCleanly());
+  EXPECT_TRUE(run.ModeRestored());
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+// The reader and the tag file writer, through their own interfaces.
+#include "md3/md3_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "md3/little_endian.h"
+#include "md3/tag_file.h"
+#include "tests/model_builder.h"
+#include "tests/scratch_dir.h"
+
+namespace {
+
+const std::vector<uint8_t> kOldTagFile = {'o', 'l', 'd', ' ', 't', 'a', 'g'};
+
+class Md3ModelTest : public ::testing::Test {
+ protected:
+  // Writes `bytes` as a model named `name` and returns its path.
+  std::string AddModel(const std::vector<uint8_t>& bytes,
+                       const std::string& name = "model.md3") {
+    std::string path = dir_ / name;
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
+    return path;
+  }
+
+  // Loads `bytes`, writes the tag file over an existing one and checks
+  // that the conversion fails leaving the directory exactly as it was.
+  void ExpectWriteFailsHarmlessly(const std::vector<uint8_t>& bytes) {
+    std::string model_path = AddModel(bytes);
+    std::string tag_path = dir_ / "model.tag";
+    ASSERT_TRUE(WriteFileBytes(tag_path, kOldTagFile));
+    std::vector<std::string> before = dir_.List();
+    Md3Model model;
+    ASSERT_TRUE(model.Load(model_path.c_str()));
+    EXPECT_FALSE(model.WriteTagFile(tag_path.c_str()));
+    EXPECT_EQ(ReadFileBytes(tag_path), kOldTagFile);
+    EXPECT_EQ(dir_.List(), before);
+    model.Close();
+  }
+
+  ScratchDir dir_;
+};
+
+TEST(LittleEndianTest, DecodesAndEncodesWhateverTheHost) {
+  const uint8_t bytes[4] = {0x04, 0x03, 0x02, 0x81};
+  EXPECT_EQ(DecodeInt32(bytes), static_cast<int32_t>(0x81020304u));
+  uint8_t out[4];
+  EncodeInt32(-96, out);
+  EXPECT_EQ(out[0], 0xA0);
+  EXPECT_EQ(out[1], 0xFF);
+  EXPECT_EQ(out[2], 0xFF);
+  EXPECT_EQ(out[3], 0xFF);
+}
+
+TEST_F(Md3ModelTest, ReadsTheTwoHeaderFieldsLittleEndian) {
+  std::vector<uint8_t> bytes(108, 0);
+  SetInt32(&bytes, 80, 0x01020304);
+  SetInt32(&bytes, 96, -2);
+  bytes[84] = 0xEE;  // Neighbours that must not leak in.
+  bytes[100] = 0xEE;
+  Md3Model model;
+  ASSERT_TRUE(model.Load(AddModel(bytes).c_str()));
+  EXPECT_EQ(model.header().TagCount(), 0x01020304);
+  EXPECT_EQ(model.header().TagBlockOffset(), -2);
+  EXPECT_EQ(0, memcmp(model.header().bytes, bytes.data(), 108));
+}
+
+TEST_F(Md3ModelTest, LoadsAnyFileOfAtLeastAHeader) {
+  Md3Model model;
+  EXPECT_EQ(model.header().TagCount(), 0);
+  ASSERT_TRUE(model.Load(AddModel(std::vector<uint8_t>(108, 0)).c_str()));
+  EXPECT_EQ(model.header().TagCount(), 0);
+  EXPECT_EQ(model.header().TagBlockOffset(), 0);
+  model.Close();
+
+  // Neither the identifier nor the version is checked.
+  std::vector<uint8_t> odd = ModelBuilder{}.Build();
+  memcpy(odd.data(), "XYZW", 4);
+  SetInt32(&odd, 4, -7);
+  EXPECT_TRUE(model.Load(AddModel(odd, "odd.md3").c_str()));
+}
+
+TEST_F(Md3ModelTest, FollowsTheLoadAndCloseStates) {
+  ModelBuilder first;
+  first.tags = 2;
+  ModelBuilder second;
+  second.tags = 5;
+  std::string first_path = AddModel(first.Build(), "first.md3");
+  std::string second_path = AddModel(second.Build(), "second.md3");
+  std::string short_path =
+      AddModel(std::vector<uint8_t>(107, 0x11), "short.md3");
+
+  Md3Model model;
+  // Cannot be opened: stays empty, header untouched.
+  EXPECT_FALSE(model.Load((dir_ / "missing.md3").c_str()));
+  EXPECT_FALSE(model.IsOpen());
+
+  // A short header fails but keeps the file until Close.
+  EXPECT_FALSE(model.Load(short_path.c_str()));
+  EXPECT_TRUE(model.IsOpen());
+  model.Close();
+  EXPECT_FALSE(model.IsOpen());
+
+  ASSERT_TRUE(model.Load(first_path.c_str()));
+  // A second Load is refused and leaves the first model in place.
+  EXPECT_FALSE(model.Load(second_path.c_str()));
+  EXPECT_TRUE(model.IsOpen());
+  EXPECT_EQ(model.header().TagCount(), 2);
+  EXPECT_TRUE(model.WriteTagFile((dir_ / "first.tag").c_str()));
+  EXPECT_EQ(ReadFileBytes(dir_ / "first.tag"), ExpectedTagFile(first));
+
+  // The header outlives Close, and a failed open does not touch it.
+  model.Close();
+  EXPECT_EQ(model.header().TagCount(), 2);
+  EXPECT_FALSE(model.Load((dir_ / "missing.md3").c_str()));
+  EXPECT_EQ(model.header().TagCount(), 2);
+  EXPECT_FALSE(model.WriteTagFile((dir_ / "none.tag").c_str()));
+  EXPECT_TRUE(ReadFileBytes(dir_ / "none.tag").empty());
+
+  ASSERT_TRUE(model.Load(second_path.c_str()));
+  EXPECT_EQ(model.header().TagCount(), 5);
+}
+
+TEST_F(Md3ModelTest, DirectoryDoesNotLoad) {
+  ScratchDir other;
+  Md3Model model;
+  EXPECT_FALSE(model.Load(other.path().c_str()));
+  EXPECT_FALSE(model.IsOpen());
+}
+
+TEST_F(Md3ModelTest, WritesTheFirstFramesTags) {
+  struct Case {
+    int32_t frames, tags;
+    size_t expected_size;
+  };
+  for (Case c : {Case{1, 0, 16}, Case{1, 2, 240}, Case{1, 3, 352},
+                 Case{2, 3, 352}, Case{7, 4, 464}}) {
+    SCOPED_TRACE(std::to_string(c.frames) + " frames, " +
+                 std::to_string(c.tags) + " tags");
+    ModelBuilder builder;
+    builder.frames = c.frames;
+    builder.tags = c.tags;
+    builder.padding = 100;
+    std::vector<uint8_t> bytes = builder.Build();
+    Md3Model model;
+    ASSERT_TRUE(model.Load(AddModel(bytes).c_str()));
+    ASSERT_TRUE(model.WriteTagFile((dir_ / "model.tag").c_str()));
+    std::vector<uint8_t> tag_file = ReadFileBytes(dir_ / "model.tag");
+    ASSERT_EQ(tag_file.size(), c.expected_size);
+    EXPECT_EQ(0, memcmp(tag_file.data(), "TAG3", 4));
+    EXPECT_EQ(DecodeInt32(tag_file.data() + 4), 1);
+    EXPECT_EQ(DecodeInt32(tag_file.data() + 8), c.tags);
+    EXPECT_EQ(DecodeInt32(tag_file.data() + 12),
+              static_cast<int32_t>(c.expected_size));
+    EXPECT_EQ(
+        0, memcmp(tag_file.data() + 16, bytes.data() + builder.TagBlockOffset(),
+                  c.expected_size - 16));
+  }
+}
+
+TEST_F(Md3ModelTest, ReplacesAnExistingTagFile) {
+  ModelBuilder builder;
+  builder.tags = 2;
+  ASSERT_TRUE(
+      WriteFileBytes(dir_ / "model.tag", std::vector<uint8_t>(5000, 0x55)));
+  Md3Model model;
+  ASSERT_TRUE(model.Load(AddModel(builder.Build()).c_str()));
+  ASSERT_TRUE(model.WriteTagFile((dir_ / "model.tag").c_str()));
+  EXPECT_EQ(ReadFileBytes(dir_ / "model.tag"), ExpectedTagFile(builder));
+  EXPECT_EQ(dir_.List(), (std::vector<std::string>{"model.md3", "model.tag"}));
+}
+
+TEST_F(Md3ModelTest, TagBlockPastTheEndOnlyMattersWithTags) {
+  ModelBuilder builder;
+  std::vector<uint8_t> bytes = builder.Build();
+  SetInt32(&bytes, 96, 1 << 20);
+  Md3Model model;
+  ASSERT_TRUE(model.Load(AddModel(bytes).c_str()));
+  EXPECT_TRUE(model.WriteTagFile((dir_ / "model.tag").c_str()));
+  EXPECT_EQ(ReadFileBytes(dir_ / "model.tag").size(), 16u);
+}
+
+TEST_F(Md3ModelTest, DamagedModelsLeaveTheOldTagFileAlone) {
+  ModelBuilder builder;
+  builder.frames = 2;
+  builder.tags = 3;
+  const std::vector<uint8_t> good = builder.Build();
+  struct Case {
+    const char* what;
+    size_t field;
+    int32_t value;
+  };
+  for (Case c : {
+           Case{"negative tag block offset", 96, -1},
+           Case{"tag block past the end", 96, 1 << 20},
+           Case{"tag block cut short", 96,
+                static_cast<int32_t>(good.size()) - 100},
+           Case{"negative tag count", 80, -1},
+           Case{"count beyond the end offset's range", 80,
+                TagFileHeader::kMaxTagCount + 1},
+           Case{"count far beyond the file", 80, 2000000000},
+           Case{"one tag more than the file holds", 80, 7},
+       }) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> bytes = good;
+    SetInt32(&bytes, c.field, c.value);
+    ExpectWriteFailsHarmlessly(bytes);
+  }
+}
+
+TEST_F(Md3ModelTest, LargestCountThatFitsTheFile) {
+  // Six records stand in the tag block of a two-frame, three-tag model, so
+  // a count of 6 is readable although it spans both frames.
+  ModelBuilder builder;
+  builder.frames = 2;
+  builder.tags = 3;
+  std::vector<uint8_t> bytes = builder.Build();
+  SetInt32(&bytes, 80, 6);
+  Md3Model model;
+  ASSERT_TRUE(model.Load(AddModel(bytes).c_str()));
+  ASSERT_TRUE(model.WriteTagFile((dir_ / "model.tag").c_str()));
+  std::vector<uint8_t> tag_file = ReadFileBytes(dir_ / "model.tag");
+  ASSERT_EQ(tag_file.size(), 16u + 6 * 112);
+  EXPECT_EQ(0, memcmp(tag_file.data() + 16,
+                      bytes.data() + builder.TagBlockOffset(), 6 * 112));
+}
+
+TEST_F(Md3ModelTest, ManyTagsCrossTheStreamBuffers) {
+  ModelBuilder builder;
+  builder.frames = 3;
+  builder.tags = 150;  // 16,800 bytes a frame: several buffers' worth.
+  builder.padding = 10;
+  Md3Model model;
+  ASSERT_TRUE(model.Load(AddModel(builder.Build()).c_str()));
+  ASSERT_TRUE(model.WriteTagFile((dir_ / "model.tag").c_str()));
+  EXPECT_EQ(ReadFileBytes(dir_ / "model.tag"), ExpectedTagFile(builder));
+}
+
+TEST(TagFileHeaderTest, LargestCountStillFitsTheEndOffset) {
+  EXPECT_EQ(TagFileHeader::kMaxTagCount, 19173960);
+  EXPECT_EQ(TagFileHeader(TagFileHeader::kMaxTagCount).end_offset,
+            16 + 112 * 19173960);
+}
+
+}  // namespace

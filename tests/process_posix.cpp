@@ -1,0 +1,92 @@
+#include "tests/process_posix.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+long NowMs() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
+}  // namespace
+
+RunResult RunTagbatch(const std::string& directory, const char* argument,
+                      int stdin_fd, int timeout_ms) {
+  RunResult result;
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return result;
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    int in = stdin_fd >= 0 ? stdin_fd : open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    close(out[0]);
+    close(err[0]);
+    if (chdir(directory.c_str()) != 0) _exit(127);
+    execl(TAGBATCH_PATH, "tagbatch", argument, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open_pipes = 2;
+  const long deadline = NowMs() + timeout_ms;
+  while (open_pipes > 0) {
+    long left = deadline - NowMs();
+    if (left <= 0) {
+      result.timed_out = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    int n = poll(fds, 2, static_cast<int>(left));
+    if (n < 0 && errno == EINTR) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(got));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_pipes;
+      }
+    }
+  }
+  for (const struct pollfd& fd : fds) {
+    if (fd.fd >= 0) close(fd.fd);
+  }
+  waitpid(pid, &result.status, 0);
+  return result;
+}
+
+int RunInChild(const std::function<int()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+int RunAsNobody(const std::function<int()>& body) {
+  return RunInChild([&body] {
+    // Without root the tests already run unprivileged.
+    if (getuid() != 0) return body();
+    if (setgroups(0, nullptr) != 0) return 126;
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) return 126;
+    return body();
+  });
+}

@@ -1,0 +1,32 @@
+// Running the program and test code in child processes.
+#ifndef TAGBATCH_TESTS_PROCESS_POSIX_H_
+#define TAGBATCH_TESTS_PROCESS_POSIX_H_
+
+#include <functional>
+#include <string>
+
+struct RunResult {
+  std::string out;  // Everything written to standard output.
+  std::string err;  // Everything written to standard error.
+  int status = -1;  // The wait status.
+  bool timed_out = false;
+};
+
+// Runs the program in `directory` with no terminal: in a new session, with
+// standard input from /dev/null (or `stdin_fd` when not negative) and both
+// output streams captured. A run longer than `timeout_ms` is killed.
+RunResult RunTagbatch(const std::string& directory,
+                      const char* argument = nullptr, int stdin_fd = -1,
+                      int timeout_ms = 20000);
+
+// Runs `body` in a forked child and returns its result, or -1 if the child
+// did not end normally.
+int RunInChild(const std::function<int()>& body);
+
+// Runs `body` in a forked child as the unprivileged user and group 65534.
+int RunAsNobody(const std::function<int()>& body);
+
+// The uid and gid that RunAsNobody switches to.
+constexpr int kNobody = 65534;
+
+#endif  // TAGBATCH_TESTS_PROCESS_POSIX_H_

@@ -1,0 +1,188 @@
+// Replacing tag files the way a plain overwrite would, without its risks:
+// permissions, owners, links, unusual entries and failing writes.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "md3/md3_model.h"
+#include "tests/model_builder.h"
+#include "tests/process_posix.h"
+#include "tests/scratch_dir.h"
+
+namespace {
+
+const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
+
+class ReplacementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    builder_.frames = 2;
+    builder_.tags = 3;
+    ASSERT_TRUE(WriteFileBytes(model_path_, builder_.Build()));
+  }
+
+  // Converts the model into `tag_path`; returns WriteTagFile's result.
+  bool Convert(const std::string& tag_path) {
+    Md3Model model;
+    return model.Load(model_path_.c_str()) &&
+           model.WriteTagFile(tag_path.c_str());
+  }
+
+  mode_t ModeOf(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
+  }
+
+  ScratchDir dir_;
+  ModelBuilder builder_;
+  std::string model_path_ = dir_ / "model.md3";
+  std::string tag_path_ = dir_ / "model.tag";
+};
+
+TEST_F(ReplacementTest, KeepsTheModeOfAnExistingTagFile) {
+  for (mode_t mode : {0600, 0640, 0666, 0704}) {
+    SCOPED_TRACE(mode);
+    ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+    ASSERT_EQ(chmod(tag_path_.c_str(), mode), 0);
+    // In a child, so that the umask is read afresh; 022 would take bits
+    // from some of these modes.
+    EXPECT_EQ(RunInChild([this] {
+                umask(022);
+                return Convert(tag_path_) ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(ModeOf(tag_path_) & 07777, mode);
+    EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(builder_));
+  }
+}
+
+TEST_F(ReplacementTest, NewTagFileGetsTheDefaultMode) {
+  EXPECT_EQ(RunInChild([this] {
+              umask(027);
+              return Convert(tag_path_) ? 0 : 1;
+            }),
+            0);
+  EXPECT_EQ(ModeOf(tag_path_) & 07777, 0640u);
+}
+
+TEST_F(ReplacementTest, KeepsTheOwnerWhenRootReplacesAFile) {
+  if (getuid() != 0) GTEST_SKIP() << "only root can give files away";
+  ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+  ASSERT_EQ(chown(tag_path_.c_str(), kNobody, kNobody), 0);
+  ASSERT_TRUE(Convert(tag_path_));
+  struct stat status;
+  ASSERT_EQ(stat(tag_path_.c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, static_cast<uid_t>(kNobody));
+  EXPECT_EQ(status.st_gid, static_cast<gid_t>(kNobody));
+}
+
+TEST_F(ReplacementTest, WritesThroughSymbolicLinks) {
+  ASSERT_EQ(mkdir((dir_ / "real").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteFileBytes(dir_ / "real/target.tag", kOld));
+  // model.tag -> middle.tag -> real/target.tag, all relative.
+  ASSERT_EQ(symlink("real/target.tag", (dir_ / "middle.tag").c_str()), 0);
+  ASSERT_EQ(symlink("middle.tag", tag_path_.c_str()), 0);
+
+  ASSERT_TRUE(Convert(tag_path_));
+  EXPECT_TRUE(S_ISLNK(ModeOf(tag_path_)));
+  EXPECT_TRUE(S_ISLNK(ModeOf(dir_ / "middle.tag")));
+  EXPECT_EQ(ReadFileBytes(dir_ / "real/target.tag"), ExpectedTagFile(builder_));
+  EXPECT_EQ(dir_.List(), (std::vector<std::string>{"middle.tag", "model.md3",
+                                                   "model.tag", "real"}));
+
+  // A dangling link gets its file created, as a plain overwrite would.
+  ASSERT_EQ(symlink("real/new.tag", (dir_ / "dangling.tag").c_str()), 0);
+  ASSERT_TRUE(Convert(dir_ / "dangling.tag"));
+  EXPECT_EQ(ReadFileBytes(dir_ / "real/new.tag"), ExpectedTagFile(builder_));
+}
+
+TEST_F(ReplacementTest, LeavesEntriesThatAreNotFilesAlone) {
+  ASSERT_EQ(mkdir(tag_path_.c_str(), 0755), 0);
+  EXPECT_FALSE(Convert(tag_path_));
+  EXPECT_TRUE(S_ISDIR(ModeOf(tag_path_)));
+
+  ASSERT_EQ(symlink("loop.tag", (dir_ / "loop.tag").c_str()), 0);
+  EXPECT_FALSE(Convert(dir_ / "loop.tag"));
+  EXPECT_EQ(dir_.List(),
+            (std::vector<std::string>{"loop.tag", "model.md3", "model.tag"}));
+}
+
+TEST_F(ReplacementTest, PermissionsAreRespectedForOrdinaryUsers) {
+  ASSERT_EQ(unlink(model_path_.c_str()), 0);
+  if (getuid() == 0) {
+    ASSERT_EQ(chown(dir_.path().c_str(), kNobody, kNobody), 0);
+  }
+  // Everything below is done by the unprivileged user.
+  int result = RunAsNobody([this]() -> int {
+    umask(022);
+    if (!WriteFileBytes(model_path_, builder_.Build())) return 10;
+    // A tag file the user may not write stays as it is.
+    if (!WriteFileBytes(tag_path_, kOld) || chmod(tag_path_.c_str(), 0444))
+      return 11;
+    if (Convert(tag_path_)) return 12;
+    if (ReadFileBytes(tag_path_) != kOld) return 13;
+    // A model the user may not read does not load.
+    if (chmod(model_path_.c_str(), 0) != 0) return 14;
+    Md3Model model;
+    if (model.Load(model_path_.c_str())) return 15;
+    if (chmod(model_path_.c_str(), 0644) != 0) return 16;
+    // In a directory the user may not write, nothing changes either.
+    if (chmod(tag_path_.c_str(), 0644) != 0) return 17;
+    if (chmod(dir_.path().c_str(), 0555) != 0) return 18;
+    if (Convert(tag_path_)) return 19;
+    if (ReadFileBytes(tag_path_) != kOld) return 20;
+    if (chmod(dir_.path().c_str(), 0755) != 0) return 21;
+    // Once writable, it is replaced.
+    if (!Convert(tag_path_)) return 22;
+    return ReadFileBytes(tag_path_) == ExpectedTagFile(builder_) ? 0 : 23;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(dir_.List(), (std::vector<std::string>{"model.md3", "model.tag"}));
+}
+
+// The file size limit makes the write stop after `limit` bytes, as a full
+// disk would.
+TEST_F(ReplacementTest, ShortWritesLeaveTheOldFileIntact) {
+  builder_.tags = 100;  // 11,216 bytes: more than one output buffer.
+  ASSERT_TRUE(WriteFileBytes(model_path_, builder_.Build()));
+  for (rlim_t limit : {0, 1, 15, 16, 17, 128, 4095, 4096, 4097, 11215}) {
+    SCOPED_TRACE(limit);
+    ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+    int result = RunInChild([this, limit] {
+      signal(SIGXFSZ, SIG_IGN);
+      Md3Model model;
+      if (!model.Load(model_path_.c_str())) return 2;
+      struct rlimit size_limit = {limit, limit};
+      if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0) return 3;
+      return model.WriteTagFile(tag_path_.c_str()) ? 1 : 0;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFileBytes(tag_path_), kOld);
+    EXPECT_EQ(dir_.List(),
+              (std::vector<std::string>{"model.md3", "model.tag"}));
+  }
+}
+
+TEST_F(ReplacementTest, UnusualEntriesFailToLoadAtOnce) {
+  ASSERT_EQ(mkfifo((dir_ / "pipe.md3").c_str(), 0644), 0);
+  ASSERT_EQ(symlink("/dev/zero", (dir_ / "zero.md3").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/null", (dir_ / "null.md3").c_str()), 0);
+  for (const char* name : {"pipe.md3", "zero.md3", "null.md3"}) {
+    SCOPED_TRACE(name);
+    std::string path = dir_ / name;
+    // A blocked open would be ended by the alarm and fail the test.
+    EXPECT_EQ(RunInChild([&path] {
+                alarm(5);
+                Md3Model model;
+                bool loaded = model.Load(path.c_str());
+                return loaded || model.IsOpen() ? 1 : 0;
+              }),
+              0);
+  }
+}
+
+}  // namespace
