@@ -25,9 +25,9 @@ class InputFile {
   // The file's size in bytes when it was opened.
   int64_t size() const { return size_; }
 
-  // Reads up to `size` bytes at `offset` into `buffer`. Returns the number
-  // of bytes read, fewer than asked only at the end of the file, or -1 on
-  // an error.
+  // Reads up to `size` bytes at `offset` into `buffer` in one request.
+  // Returns the number of bytes read, which may be fewer than asked (0 at
+  // the end of the file), or -1 on an error.
   int64_t ReadAt(void* buffer, size_t size, int64_t offset);
 
   // Releases the file, if one is held.

@@ -26,17 +26,12 @@ bool InputFile::Open(const char* path) {
 
 int64_t InputFile::ReadAt(void* buffer, size_t size, int64_t offset) {
   if (handle_ == kNoHandle || offset < 0) return -1;
-  char* out = static_cast<char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = pread(static_cast<int>(handle_), out + done, size - done,
-                      static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<int64_t>(done);
+  ssize_t n;
+  do {
+    n = pread(static_cast<int>(handle_), buffer, size,
+              static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return n;
 }
 
 void InputFile::Close() {

@@ -29,10 +29,32 @@ mode_t Umask() {
 // The name of the `attempt`th temporary file. It starts with a dot so
 // that listings hide it and ends in ".tmp" so that no model search ever
 // matches it.
-std::string TemporaryName(int attempt) {
+const std::string& TemporaryName(int attempt) {
   static const std::string base = ".tagbatch-" + std::to_string(getpid());
-  if (attempt == 0) return base + ".tmp";
-  return base + "-" + std::to_string(attempt) + ".tmp";
+  static const std::string first = base + ".tmp";
+  static std::string other;
+  if (attempt == 0) return first;
+  other = base + "-" + std::to_string(attempt) + ".tmp";
+  return other;
+}
+
+// Our own identity, which does not change while we run.
+uid_t EffectiveUser() {
+  static const uid_t user = geteuid();
+  return user;
+}
+gid_t EffectiveGroup() {
+  static const gid_t group = getegid();
+  return group;
+}
+
+// Whether we may write the existing file `path`, whose status is `status`.
+// For its owner the answer is in the mode bits, ACLs included, and root
+// may write anything; only the remaining cases need to ask the system.
+bool MayWrite(const std::string& path, const struct stat& status) {
+  if (EffectiveUser() == 0) return true;
+  if (status.st_uid == EffectiveUser()) return (status.st_mode & S_IWUSR) != 0;
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 // Follows symbolic links from `path` to the name that a plain overwrite
@@ -74,8 +96,7 @@ bool ReplacementFile::Begin(const char* path) {
   if (exists) {
     // A plain overwrite would fail on these, so the replacement does too.
     if (!S_ISREG(existing.st_mode)) return false;
-    if (faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
-      return false;
+    if (!MayWrite(target_, existing)) return false;
     mode = existing.st_mode & 07777;
   }
 
@@ -95,7 +116,8 @@ bool ReplacementFile::Begin(const char* path) {
   if (exists) {
     // Only a privileged user may give a file away; otherwise the new
     // version is ours, as any file we create would be.
-    if (existing.st_uid != geteuid() || existing.st_gid != getegid()) {
+    if (existing.st_uid != EffectiveUser() ||
+        existing.st_gid != EffectiveGroup()) {
       if (fchown(fd, existing.st_uid, existing.st_gid) != 0) {
       }
     }

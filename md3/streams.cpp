@@ -24,32 +24,31 @@ size_t InputStream::Read(void* data, size_t size) {
   uint8_t* out = static_cast<uint8_t*>(data);
   size_t done = 0;
   while (done < size) {
-    int64_t buffer_end = buffer_start_ + static_cast<int64_t>(buffer_length_);
+    const size_t wanted = size - done;
+    const int64_t buffer_end =
+        buffer_start_ + static_cast<int64_t>(buffer_length_);
     if (position_ >= buffer_start_ && position_ < buffer_end) {
       size_t offset = static_cast<size_t>(position_ - buffer_start_);
-      size_t n = buffer_length_ - offset;
-      if (n > size - done) n = size - done;
+      size_t n =
+          buffer_length_ - offset < wanted ? buffer_length_ - offset : wanted;
       memcpy(out + done, buffer_ + offset, n);
       done += n;
       position_ += static_cast<int64_t>(n);
       continue;
     }
-    if (size - done >= kBufferSize) {
-      // Large requests bypass the buffer rather than pass through it.
-      int64_t n = file_.ReadAt(out + done, size - done, position_);
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-        position_ += n;
-      }
-      break;
+    // Large requests go straight to the file rather than through the
+    // buffer; small ones fill it.
+    const bool direct = wanted >= kBufferSize;
+    int64_t n = direct ? file_.ReadAt(out + done, wanted, position_)
+                       : file_.ReadAt(buffer_, kBufferSize, position_);
+    if (n <= 0) break;
+    if (direct) {
+      done += static_cast<size_t>(n);
+      position_ += n;
+    } else {
+      buffer_start_ = position_;
+      buffer_length_ = static_cast<size_t>(n);
     }
-    int64_t n = file_.ReadAt(buffer_, kBufferSize, position_);
-    if (n <= 0) {
-      buffer_length_ = 0;
-      break;
-    }
-    buffer_start_ = position_;
-    buffer_length_ = static_cast<size_t>(n);
   }
   return done;
 }

@@ -113,11 +113,18 @@ TEST_F(ReplacementTest, LeavesEntriesThatAreNotFilesAlone) {
 
 TEST_F(ReplacementTest, PermissionsAreRespectedForOrdinaryUsers) {
   ASSERT_EQ(unlink(model_path_.c_str()), 0);
-  if (getuid() == 0) {
+  const bool root = getuid() == 0;
+  if (root) {
     ASSERT_EQ(chown(dir_.path().c_str(), kNobody, kNobody), 0);
+    // Someone else's files: one only they may write, one the group may.
+    ASSERT_TRUE(WriteFileBytes(dir_ / "theirs.tag", kOld));
+    ASSERT_TRUE(WriteFileBytes(dir_ / "shared.tag", kOld));
+    ASSERT_EQ(chmod((dir_ / "theirs.tag").c_str(), 0644), 0);
+    ASSERT_EQ(chown((dir_ / "shared.tag").c_str(), 0, kNobody), 0);
+    ASSERT_EQ(chmod((dir_ / "shared.tag").c_str(), 0664), 0);
   }
   // Everything below is done by the unprivileged user.
-  int result = RunAsNobody([this]() -> int {
+  int result = RunAsNobody([this, root]() -> int {
     umask(022);
     if (!WriteFileBytes(model_path_, builder_.Build())) return 10;
     // A tag file the user may not write stays as it is.
@@ -125,6 +132,16 @@ TEST_F(ReplacementTest, PermissionsAreRespectedForOrdinaryUsers) {
       return 11;
     if (Convert(tag_path_)) return 12;
     if (ReadFileBytes(tag_path_) != kOld) return 13;
+    if (root) {
+      if (Convert(dir_ / "theirs.tag")) return 30;
+      if (ReadFileBytes(dir_ / "theirs.tag") != kOld) return 31;
+      if (!Convert(dir_ / "shared.tag")) return 32;
+      if (ReadFileBytes(dir_ / "shared.tag") != ExpectedTagFile(builder_))
+        return 33;
+      if (unlink((dir_ / "theirs.tag").c_str()) != 0 ||
+          unlink((dir_ / "shared.tag").c_str()) != 0)
+        return 34;
+    }
     // A model the user may not read does not load.
     if (chmod(model_path_.c_str(), 0) != 0) return 14;
     Md3Model model;
