@@ -76,14 +76,14 @@ std::vector<uint8_t> ModelBuilder::Build() const {
 std::vector<uint8_t> ExpectedTagFile(const ModelBuilder& model) {
   std::vector<uint8_t> model_bytes = model.Build();
   const size_t records = kTagSize * static_cast<size_t>(model.tags);
-  std::vector<uint8_t> out(16, 0);
+  std::vector<uint8_t> out(16 + records, 0);
   memcpy(out.data(), "TAG3", 4);
   SetInt32(&out, 4, 1);
   SetInt32(&out, 8, model.tags);
   SetInt32(&out, 12, static_cast<int32_t>(16 + records));
-  auto first =
-      model_bytes.begin() + static_cast<std::ptrdiff_t>(model.TagBlockOffset());
-  out.insert(out.end(), first, first + static_cast<std::ptrdiff_t>(records));
+  if (records > 0)
+    memcpy(out.data() + 16, model_bytes.data() + model.TagBlockOffset(),
+           records);
   return out;
 }
 

@@ -1,0 +1,135 @@
+#!/usr/bin/env python3
+"""Measures a batch run: models per second, system calls per model and peak
+resident memory. It generates its models with the project's own model
+generator in a scratch directory (on /dev/shm when there is one) and runs
+the release build there with no terminal.
+
+    python3 bench/bench.py                  # build into build-bench, 20,000 models
+    python3 bench/bench.py --build build    # use an existing build folder
+"""
+import argparse
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CLAIMED_TAGS = 2_000_000_000
+
+
+def build(folder):
+    subprocess.run(["cmake", "-S", ROOT, "-B", folder,
+                    "-DCMAKE_BUILD_TYPE=Release"], check=True,
+                   stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", folder, "-j2", "--target",
+                    "tagbatch", "modelgen"], check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def spawn(command, directory):
+    """Starts `command` in `directory` as the program is run in a script:
+    a new session, no terminal, standard input empty, output discarded."""
+    return subprocess.Popen(command, cwd=directory, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+
+
+def timed_run(program, directory):
+    start = time.perf_counter()
+    if spawn([program], directory).wait() != 0:
+        sys.exit("bench: the program failed")
+    return time.perf_counter() - start
+
+
+def peak_memory_kib(program, directory):
+    process = spawn([program], directory)
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = status
+    return usage.ru_maxrss
+
+
+def system_calls(program, directory):
+    """All system calls of one run, counted by strace, or None without it."""
+    strace = shutil.which("strace")
+    if strace is None:
+        return None
+    with tempfile.NamedTemporaryFile("r") as report:
+        spawn([strace, "-c", "-f", "-o", report.name, program],
+              directory).wait()
+        for line in report:
+            fields = line.split()
+            if fields and fields[-1] == "total":
+                return int(fields[3])
+    return None
+
+
+def machine():
+    cpu = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as info:
+            for line in info:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return f"{cpu}, {os.cpu_count()} cores, {platform.system()} {platform.release()}"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--models", type=int, default=20000)
+    parser.add_argument("--runs", type=int, default=5,
+                        help="timed runs after the warm-up")
+    parser.add_argument("--build", help="an existing build folder to use")
+    args = parser.parse_args()
+
+    folder = args.build or os.path.join(ROOT, "build-bench")
+    if args.build is None:
+        build(folder)
+    program = os.path.join(folder, "tagbatch")
+    modelgen = os.path.join(folder, "tests", "modelgen")
+
+    scratch_base = "/dev/shm" if os.path.isdir("/dev/shm") else None
+    with tempfile.TemporaryDirectory(prefix="tagbatch-bench.",
+                                     dir=scratch_base) as scratch:
+        many, one, claim, empty = (os.path.join(scratch, name)
+                                   for name in ("many", "one", "claim", "empty"))
+        for directory in (many, one, claim, empty):
+            os.mkdir(directory)
+        subprocess.run([modelgen, "batch", many, str(args.models)], check=True)
+        subprocess.run([modelgen, "batch", one, "1"], check=True)
+        subprocess.run([modelgen, "claim", claim, str(CLAIMED_TAGS)],
+                       check=True)
+
+        timed_run(program, many)  # Warm-up; later runs replace tag files.
+        times = [timed_run(program, many) for _ in range(args.runs)]
+        rate = args.models / statistics.median(times)
+
+        calls = system_calls(program, many)
+        startup = system_calls(program, empty)
+        memory = {name: peak_memory_kib(program, directory)
+                  for name, directory in (("one", one), ("many", many),
+                                          ("claim", claim))}
+
+    print(f"machine: {machine()}")
+    print(f"models: {args.models} (1 to 7 frames, 0 to 4 tags) in "
+          f"{scratch_base or tempfile.gettempdir()}")
+    print(f"speed: {rate:,.0f} models/s (median of {args.runs} runs after a "
+          f"warm-up; {', '.join(f'{t * 1000:.0f} ms' for t in times)})")
+    if calls is None or startup is None:
+        print("system calls: not counted (strace is not installed)")
+    else:
+        print(f"system calls: {(calls - startup) / args.models:.2f} per model "
+              f"({calls} in all, {startup} for a run with no models)")
+    print(f"peak resident memory: 1 model {memory['one']} KiB, "
+          f"{args.models} models {memory['many']} KiB, "
+          f"a model claiming {CLAIMED_TAGS:,} tags {memory['claim']} KiB")
+
+
+if __name__ == "__main__":
+    main()
