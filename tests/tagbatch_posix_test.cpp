@@ -122,7 +122,7 @@ TEST(TagbatchTest, MatchesEveryKindOfEntryIgnoringCase) {
   ModelBuilder model;
   model.tags = 1;
   for (const char* name : {"UPPER.MD3", "x.Md3", ".md3", ".hidden.md3",
-                           "with space.md3", "caf\xc3\xa9.md3"})
+                           "with space.md3", "caf\xc3\xa9.md3", "\xff\xfe.md3"})
     ASSERT_TRUE(WriteFileBytes(dir / name, model.Build()));
   ASSERT_EQ(mkdir((dir / "x.md3").c_str(), 0755), 0);
   ASSERT_EQ(symlink("UPPER.MD3", (dir / "link.md3").c_str()), 0);
@@ -144,12 +144,48 @@ TEST(TagbatchTest, MatchesEveryKindOfEntryIgnoringCase) {
            {"with space.md3", Loaded("with space.md3", "with space.tag", true)},
            {"caf\xc3\xa9.md3",
             Loaded("caf\xc3\xa9.md3", "caf\xc3\xa9.tag", true)},
+           {"\xff\xfe.md3", Loaded("\xff\xfe.md3", "\xff\xfe.tag", true)},
            {"link.md3", Loaded("link.md3", "link.tag", true)},
            {"x.md3", NotLoaded("x.md3")},
            {"dangling.md3", NotLoaded("dangling.md3")},
            {"fifo.md3", NotLoaded("fifo.md3")}}));
   EXPECT_EQ(ReadFileBytes(dir / "UPPER.tag"), ExpectedTagFile(model));
   EXPECT_EQ(ReadFileBytes(dir / ".tag"), ExpectedTagFile(model));
+}
+
+TEST(TagbatchTest, ReportsEachOfManyModelsOnce) {
+  constexpr int kModels = 10000;
+  ScratchDir dir;
+  ModelBuilder model;
+  model.tags = 1;
+  const std::vector<uint8_t> bytes = model.Build();
+  for (int i = 0; i < kModels; ++i) {
+    std::string number = std::to_string(i);
+    ASSERT_TRUE(WriteFileBytes(dir / ("m" + number + ".md3"), bytes));
+    if (i % 10 == 0) {
+      ASSERT_TRUE(WriteFileBytes(dir / ("other" + number + ".txt"), {'x'}));
+    }
+  }
+  RunResult run = RunTagbatch(dir.path());
+  ExpectCleanExit(run);
+  // Every model once, in the listing's order; nothing else.
+  std::string expected;
+  for (const std::string& name : SystemOrder(dir.path())) {
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".md3") == 0)
+      expected += Loaded(name, name.substr(0, name.size() - 3) + "tag", true);
+  }
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(dir.List().size(), 2u * kModels + kModels / 10);
+}
+
+TEST(TagbatchTest, TagFileNameTakenByADirectory) {
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir / "a.md3", ModelBuilder{}.Build()));
+  ASSERT_EQ(mkdir((dir / "a.tag").c_str(), 0755), 0);
+  RunResult run = RunTagbatch(dir.path());
+  ExpectCleanExit(run);
+  EXPECT_EQ(run.out, Loaded("a.md3", "a.tag", false));
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.md3", "a.tag"}));
 }
 
 TEST(TagbatchTest, ExitsCleanlyWhenNobodyReadsTheOutput) {

@@ -1,0 +1,183 @@
+// Failures in the middle of a conversion: a disk that fills up at every
+// possible byte, a failing close or rename, files that change under us.
+// The system calls of the writer are wrapped at link time (--wrap), so the
+// faults strike the temporary tag file and nothing else.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "driver/platform.h"
+#include "md3/md3_model.h"
+#include "tests/model_builder.h"
+#include "tests/process_posix.h"
+#include "tests/scratch_dir.h"
+
+namespace {
+
+struct Faults {
+  long disk_space = -1;  // Bytes the disk still takes; negative: no limit.
+  bool fail_close = false;
+  bool fail_rename = false;
+};
+Faults g_faults;
+
+// Whether `fd` is open on a temporary tag file.
+bool IsTemporaryFile(int fd) {
+  char link[64], target[4096];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(link, target, sizeof target - 1);
+  if (n <= 0) return false;
+  target[n] = '\0';
+  const char* base = strrchr(target, '/');
+  return base != nullptr && strncmp(base + 1, ".tagbatch-", 10) == 0;
+}
+
+}  // namespace
+
+extern "C" {
+ssize_t __real_write(int fd, const void* data, size_t size);
+int __real_close(int fd);
+int __real_rename(const char* from, const char* to);
+
+ssize_t __wrap_write(int fd, const void* data, size_t size) {
+  if (g_faults.disk_space < 0 || !IsTemporaryFile(fd))
+    return __real_write(fd, data, size);
+  if (g_faults.disk_space == 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  size_t room = static_cast<size_t>(g_faults.disk_space);
+  ssize_t n = __real_write(fd, data, size < room ? size : room);
+  if (n > 0) g_faults.disk_space -= n;
+  return n;
+}
+
+int __wrap_close(int fd) {
+  if (g_faults.fail_close && IsTemporaryFile(fd)) {
+    __real_close(fd);
+    errno = EIO;  // As a network file system reports data it lost.
+    return -1;
+  }
+  return __real_close(fd);
+}
+
+int __wrap_rename(const char* from, const char* to) {
+  if (g_faults.fail_rename) {
+    errno = EIO;
+    return -1;
+  }
+  return __real_rename(from, to);
+}
+}
+
+namespace {
+
+const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
+
+class FaultTest : public ::testing::Test {
+ protected:
+  void TearDown() override { g_faults = Faults(); }
+
+  // Converts `model` over an existing tag file (or none) and checks that
+  // the conversion fails and leaves the directory as it was.
+  void ExpectHarmlessFailure(const ModelBuilder& model, bool existing) {
+    ASSERT_TRUE(WriteFileBytes(model_path_, model.Build()));
+    unlink(tag_path_.c_str());
+    if (existing) {
+      ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+    }
+    std::vector<std::string> before = dir_.List();
+    Md3Model reader;
+    ASSERT_TRUE(reader.Load(model_path_.c_str()));
+    EXPECT_FALSE(reader.WriteTagFile(tag_path_.c_str()));
+    EXPECT_EQ(dir_.List(), before);
+    if (existing) {
+      EXPECT_EQ(ReadFileBytes(tag_path_), kOld);
+    }
+  }
+
+  ScratchDir dir_;
+  std::string model_path_ = dir_ / "model.md3";
+  std::string tag_path_ = dir_ / "model.tag";
+};
+
+TEST_F(FaultTest, DiskFillsUpAtEveryByte) {
+  // 100 tags span several output buffers: the header, every record and
+  // every buffer boundary are among the points where the space runs out.
+  ModelBuilder model;
+  model.tags = 100;
+  const long size = 16 + 112 * 100;
+  for (long space = 0; space < size; ++space) {
+    g_faults.disk_space = space;
+    ExpectHarmlessFailure(model, /*existing=*/space % 2 == 0);
+    if (HasFailure()) {
+      ADD_FAILURE() << "with room for " << space << " bytes";
+      return;
+    }
+  }
+  g_faults.disk_space = size;
+  Md3Model reader;
+  ASSERT_TRUE(reader.Load(model_path_.c_str()));
+  EXPECT_TRUE(reader.WriteTagFile(tag_path_.c_str()));
+  EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
+}
+
+TEST_F(FaultTest, FailingCloseOrRenameIsAFailure) {
+  ModelBuilder model;
+  model.tags = 2;
+  for (bool existing : {true, false}) {
+    g_faults = Faults();
+    g_faults.fail_close = true;
+    ExpectHarmlessFailure(model, existing);
+    g_faults = Faults();
+    g_faults.fail_rename = true;
+    ExpectHarmlessFailure(model, existing);
+  }
+}
+
+TEST_F(FaultTest, ModelVanishesBetweenSearchAndLoad) {
+  ASSERT_TRUE(WriteFileBytes(model_path_, ModelBuilder{}.Build()));
+  EXPECT_EQ(RunInChild([this] {
+              if (chdir(dir_.path().c_str()) != 0) return 1;
+              DirectorySearch search;
+              if (!search.Start("*.md3")) return 2;
+              std::string name = search.name();
+              if (name != "model.md3" || search.Next()) return 3;
+              unlink(name.c_str());
+              Md3Model model;
+              return model.Load(name.c_str()) || model.IsOpen() ? 4 : 0;
+            }),
+            0);
+}
+
+TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
+  // Tags near the start were read with the header and are converted as
+  // they were when loaded.
+  ModelBuilder small;
+  small.tags = 3;
+  ASSERT_TRUE(WriteFileBytes(model_path_, small.Build()));
+  ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+  Md3Model reader;
+  ASSERT_TRUE(reader.Load(model_path_.c_str()));
+  ASSERT_EQ(truncate(model_path_.c_str(), 108), 0);
+  EXPECT_TRUE(reader.WriteTagFile(tag_path_.c_str()));
+  EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(small));
+  reader.Close();
+
+  // Tags further in are gone by the time they are read.
+  ModelBuilder large;
+  large.frames = 100;  // The tag block starts at 5,708.
+  large.tags = 2;
+  ASSERT_TRUE(WriteFileBytes(model_path_, large.Build()));
+  ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+  ASSERT_TRUE(reader.Load(model_path_.c_str()));
+  ASSERT_EQ(truncate(model_path_.c_str(), 5000), 0);
+  EXPECT_FALSE(reader.WriteTagFile(tag_path_.c_str()));
+  EXPECT_EQ(ReadFileBytes(tag_path_), kOld);
+  EXPECT_EQ(dir_.List(), (std::vector<std::string>{"model.md3", "model.tag"}));
+}
+
+}  // namespace
