@@ -7,20 +7,22 @@
 
 namespace {
 
-// Converts one entry, printing what happens.
+// Converts one entry, printing what happens. A failing standard output is
+// not reported anywhere: there is nowhere to report it, and the exit status
+// is 0 whatever happens.
 void ConvertModel(Md3Model* model, std::string* name, FILE* out) {
-  fprintf(out, "File Found: %s\n", name->c_str());
+  (void)fprintf(out, "File Found: %s\n", name->c_str());
   const char* outcome = "Failed to load md3\n";
   if (model->Load(name->c_str())) {
     // Only the last three characters change: BODY.MD3 gives BODY.tag.
     size_t length = name->size();
     name->replace(length >= 3 ? length - 3 : 0, 3, "tag");
-    fprintf(out, "Writing Tag File: %s\n", name->c_str());
+    (void)fprintf(out, "Writing Tag File: %s\n", name->c_str());
     outcome = model->WriteTagFile(name->c_str())
                   ? "Tag file created successfully\n"
                   : "Failed to write tag file\n";
   }
-  fputs(outcome, out);
+  (void)fputs(outcome, out);
   model->Close();
 }
 
@@ -29,7 +31,7 @@ void ConvertModel(Md3Model* model, std::string* name, FILE* out) {
 int RunBatch(FILE* out) {
   DirectorySearch search;
   if (!search.Start("*.md3")) {
-    fputs("No Files Found\n", out);
+    (void)fputs("No Files Found\n", out);
     WaitForKey();
     return 0;
   }

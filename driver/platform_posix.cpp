@@ -1,11 +1,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,7 +20,9 @@ struct DirectorySearch::State {
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Whether `name` ends in `suffix`, ASCII letter case ignored.
 bool EndsWith(const char* name, const std::string& suffix) {
@@ -71,12 +73,13 @@ void DirectorySearch::Close() {
 
 void SetUpStandardOutput() {
   // A reader that goes away must not change the exit status.
-  signal(SIGPIPE, SIG_IGN);
-  if (isatty(STDOUT_FILENO)) {
-    setvbuf(stdout, nullptr, _IOLBF, 0);
+  (void)signal(SIGPIPE, SIG_IGN);
+  // Should a mode not be taken, the default buffering still works.
+  if (isatty(STDOUT_FILENO) != 0) {
+    (void)setvbuf(stdout, nullptr, _IOLBF, 0);
   } else {
     static char buffer[4096];
-    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    (void)setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   }
 }
 
@@ -94,7 +97,7 @@ void RestoreAndEnd(int signal_number) {
   tcsetattr(g_terminal, TCSANOW, &g_saved_mode);
   // SA_RESETHAND has put the default action back; it takes effect when
   // this handler returns.
-  raise(signal_number);
+  (void)raise(signal_number);
 }
 
 // Reads one byte, waiting at most `timeout_ms` milliseconds, or for ever
@@ -148,7 +151,8 @@ void WaitForKey() {
   if (fd < 0) return;
   // Touching the terminal from a background job would stop the process.
   struct termios saved;
-  if (!isatty(fd) || tcgetpgrp(fd) != getpgrp() || tcgetattr(fd, &saved)) {
+  if (isatty(fd) == 0 || tcgetpgrp(fd) != getpgrp() ||
+      tcgetattr(fd, &saved) != 0) {
     close(fd);
     return;
   }
@@ -167,7 +171,8 @@ void WaitForKey() {
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  struct sigaction previous_ttin, previous_ttou;
+  struct sigaction previous_ttin;
+  struct sigaction previous_ttou;
   sigaction(SIGTTIN, &ignore, &previous_ttin);
   sigaction(SIGTTOU, &ignore, &previous_ttou);
 

@@ -28,7 +28,7 @@ class InputFile {
   // Reads up to `size` bytes at `offset` into `buffer` in one request.
   // Returns the number of bytes read, which may be fewer than asked (0 at
   // the end of the file), or -1 on an error.
-  int64_t ReadAt(void* buffer, size_t size, int64_t offset);
+  int64_t ReadAt(void* buffer, size_t size, int64_t offset) const;
 
   // Releases the file, if one is held.
   void Close();

@@ -24,7 +24,7 @@ bool InputFile::Open(const char* path) {
   return true;
 }
 
-int64_t InputFile::ReadAt(void* buffer, size_t size, int64_t offset) {
+int64_t InputFile::ReadAt(void* buffer, size_t size, int64_t offset) const {
   if (handle_ == kNoHandle || offset < 0) return -1;
   ssize_t n;
   do {

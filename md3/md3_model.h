@@ -47,6 +47,11 @@ struct Md3Tag {
 // single model object serves a whole batch: Load, WriteTagFile, Close.
 class Md3Model {
  public:
+  // An empty model: no file held, the header all zero.
+  Md3Model() = default;
+  Md3Model(const Md3Model&) = delete;
+  Md3Model& operator=(const Md3Model&) = delete;
+
   // Opens `path` and reads its header. Returns false if a model is already
   // open (it stays open, untouched), if the file cannot be opened or is
   // not a regular file (nothing is then held), or if the file is shorter

@@ -21,14 +21,14 @@ bool InputStream::Seek(int64_t offset) {
 }
 
 size_t InputStream::Read(void* data, size_t size) {
-  uint8_t* out = static_cast<uint8_t*>(data);
+  auto* out = static_cast<uint8_t*>(data);
   size_t done = 0;
   while (done < size) {
     const size_t wanted = size - done;
     const int64_t buffer_end =
         buffer_start_ + static_cast<int64_t>(buffer_length_);
     if (position_ >= buffer_start_ && position_ < buffer_end) {
-      size_t offset = static_cast<size_t>(position_ - buffer_start_);
+      auto offset = static_cast<size_t>(position_ - buffer_start_);
       size_t n =
           buffer_length_ - offset < wanted ? buffer_length_ - offset : wanted;
       memcpy(out + done, buffer_ + offset, n);
@@ -54,7 +54,7 @@ size_t InputStream::Read(void* data, size_t size) {
 }
 
 bool OutputStream::Write(const void* data, size_t size) {
-  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  const auto* bytes = static_cast<const uint8_t*>(data);
   if (length_ + size > kBufferSize) {
     if (!Flush()) return false;
     if (size >= kBufferSize) return file_->Write(bytes, size);

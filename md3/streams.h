@@ -34,7 +34,7 @@ class InputStream {
   int64_t position_ = 0;
   int64_t buffer_start_ = 0;  // File offset of buffer_[0].
   size_t buffer_length_ = 0;  // Valid bytes in buffer_.
-  uint8_t buffer_[kBufferSize];
+  uint8_t buffer_[kBufferSize] = {};
 };
 
 // Buffered writes into a `ReplacementFile`.
@@ -51,7 +51,7 @@ class OutputStream {
   static constexpr size_t kBufferSize = 4096;
   ReplacementFile* file_;
   size_t length_ = 0;
-  uint8_t buffer_[kBufferSize];
+  uint8_t buffer_[kBufferSize] = {};
 };
 
 #endif  // TAGBATCH_MD3_STREAMS_H_

@@ -2,12 +2,13 @@
 // possible byte, a failing close or rename, files that change under us.
 // The system calls of the writer are wrapped at link time (--wrap), so the
 // faults strike the temporary tag file and nothing else.
-#include <errno.h>
-#include <stdio.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "driver/platform.h"
 #include "md3/md3_model.h"
@@ -26,8 +27,9 @@ Faults g_faults;
 
 // Whether `fd` is open on a temporary tag file.
 bool IsTemporaryFile(int fd) {
-  char link[64], target[4096];
-  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char link[64];
+  char target[4096];
+  if (snprintf(link, sizeof link, "/proc/self/fd/%d", fd) <= 0) return false;
   ssize_t n = readlink(link, target, sizeof target - 1);
   if (n <= 0) return false;
   target[n] = '\0';
@@ -37,6 +39,8 @@ bool IsTemporaryFile(int fd) {
 
 }  // namespace
 
+// The linker's --wrap option fixes these names.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
 ssize_t __real_write(int fd, const void* data, size_t size);
 int __real_close(int fd);
@@ -49,7 +53,7 @@ ssize_t __wrap_write(int fd, const void* data, size_t size) {
     errno = ENOSPC;
     return -1;
   }
-  size_t room = static_cast<size_t>(g_faults.disk_space);
+  auto room = static_cast<size_t>(g_faults.disk_space);
   ssize_t n = __real_write(fd, data, size < room ? size : room);
   if (n > 0) g_faults.disk_space -= n;
   return n;
@@ -72,6 +76,7 @@ int __wrap_rename(const char* from, const char* to) {
   return __real_rename(from, to);
 }
 }
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 namespace {
 

@@ -2,16 +2,16 @@
 // terminal.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <ctime>
 
 #include "tests/model_builder.h"
 #include "tests/process_posix.h"
@@ -64,12 +64,13 @@ class TerminalRun {
   }
 
   // Types `keys` before the program starts.
-  void TypeAhead(const char* keys) { Type(keys); }
+  void TypeAhead(const char* keys) const { Type(keys); }
 
   // Starts the program; `background` puts it outside the terminal's
   // foreground process group.
   void Start(bool background = false) {
-    int out[2] = {-1, -1}, in[2] = {-1, -1};
+    int out[2] = {-1, -1};
+    int in[2] = {-1, -1};
     if (output_ == Output::kPipe && pipe(out) != 0) return;
     if (input_ == Input::kPipe && pipe(in) != 0) return;
     pid_ = fork();
@@ -87,13 +88,13 @@ class TerminalRun {
           execl(TAGBATCH_PATH, "tagbatch", static_cast<char*>(nullptr));
           _exit(122);
         }
-        int status;
-        waitpid(child, &status, WUNTRACED);
-        if (WIFSTOPPED(status)) {
+        int child_status;
+        waitpid(child, &child_status, WUNTRACED);
+        if (WIFSTOPPED(child_status)) {
           kill(child, SIGKILL);
           _exit(123);
         }
-        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 124);
+        _exit(WIFEXITED(child_status) ? WEXITSTATUS(child_status) : 124);
       }
       execl(TAGBATCH_PATH, "tagbatch", static_cast<char*>(nullptr));
       _exit(125);
@@ -108,26 +109,28 @@ class TerminalRun {
     }
   }
 
-  void Type(const char* keys) {
+  void Type(const char* keys) const {
     ASSERT_EQ(write(master_, keys, strlen(keys)),
               static_cast<ssize_t>(strlen(keys)));
   }
 
   // Reads what the terminal shows, until it holds `text` or the time runs
   // out. Returns all that was read.
-  std::string ReadScreenUntil(const std::string& text, int timeout_ms) {
+  [[nodiscard]] std::string ReadScreenUntil(const std::string& text,
+                                            int timeout_ms) const {
     return ReadUntil(master_, text, timeout_ms);
   }
-  std::string ReadPipeUntil(const std::string& text, int timeout_ms) {
+  [[nodiscard]] std::string ReadPipeUntil(const std::string& text,
+                                          int timeout_ms) const {
     return ReadUntil(out_pipe_, text, timeout_ms);
   }
 
   // Waits until the program has switched line input off. False on timeout.
-  bool WaitForKeyMode() {
+  [[nodiscard]] bool WaitForKeyMode() const {
     for (int waited = 0; waited < kTimeoutMs; waited += 10) {
       struct termios now;
       tcgetattr(slave_, &now);
-      if (!(now.c_lflag & ICANON)) return true;
+      if ((now.c_lflag & ICANON) == 0) return true;
       SleepMs(10);
     }
     return false;
@@ -147,26 +150,26 @@ class TerminalRun {
 
   bool Running() { return waitpid(pid_, &status_, WNOHANG) == 0; }
 
-  bool ExitedCleanly() const {
+  [[nodiscard]] bool ExitedCleanly() const {
     return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
   }
 
   // Whether the terminal's mode is as it was before the program started.
-  bool ModeRestored() const {
+  [[nodiscard]] bool ModeRestored() const {
     struct termios after;
     tcgetattr(slave_, &after);
     return SameMode(before_, after);
   }
 
   // Bytes typed but not read by anyone.
-  int PendingInput() const {
+  [[nodiscard]] int PendingInput() const {
     int pending = -1;
     ioctl(slave_, FIONREAD, &pending);
     return pending;
   }
 
-  pid_t pid() const { return pid_; }
-  int status() const { return status_; }
+  [[nodiscard]] pid_t pid() const { return pid_; }
+  [[nodiscard]] int status() const { return status_; }
 
  private:
   static std::string ReadUntil(int fd, const std::string& text,
@@ -176,7 +179,7 @@ class TerminalRun {
          waited < timeout_ms && seen.find(text) == std::string::npos;
          waited += 10) {
       struct pollfd ready = {fd, POLLIN, 0};
-      if (poll(&ready, 1, 10) == 1 && (ready.revents & POLLIN)) {
+      if (poll(&ready, 1, 10) == 1 && (ready.revents & POLLIN) != 0) {
         char buffer[1024];
         ssize_t n = read(fd, buffer, sizeof buffer);
         if (n <= 0) break;

@@ -24,18 +24,18 @@ class Md3ModelTest : public ::testing::Test {
     return path;
   }
 
-  // Loads `bytes`, writes the tag file over an existing one and checks
-  // that the conversion fails leaving the directory exactly as it was.
+  // Loads `bytes` as model.md3, writes model.tag over an existing one and
+  // checks that the conversion fails leaving the directory as it was.
   void ExpectWriteFailsHarmlessly(const std::vector<uint8_t>& bytes) {
     std::string model_path = AddModel(bytes);
     std::string tag_path = dir_ / "model.tag";
     ASSERT_TRUE(WriteFileBytes(tag_path, kOldTagFile));
-    std::vector<std::string> before = dir_.List();
     Md3Model model;
     ASSERT_TRUE(model.Load(model_path.c_str()));
     EXPECT_FALSE(model.WriteTagFile(tag_path.c_str()));
     EXPECT_EQ(ReadFileBytes(tag_path), kOldTagFile);
-    EXPECT_EQ(dir_.List(), before);
+    EXPECT_EQ(dir_.List(),
+              (std::vector<std::string>{"model.md3", "model.tag"}));
     model.Close();
   }
 
@@ -221,9 +221,10 @@ TEST_F(Md3ModelTest, LargestCountThatFitsTheFile) {
   ASSERT_TRUE(model.Load(AddModel(bytes).c_str()));
   ASSERT_TRUE(model.WriteTagFile((dir_ / "model.tag").c_str()));
   std::vector<uint8_t> tag_file = ReadFileBytes(dir_ / "model.tag");
-  ASSERT_EQ(tag_file.size(), 16u + 6 * 112);
+  constexpr size_t kRecords = size_t{6} * 112;
+  ASSERT_EQ(tag_file.size(), 16 + kRecords);
   EXPECT_EQ(0, memcmp(tag_file.data() + 16,
-                      bytes.data() + builder.TagBlockOffset(), 6 * 112));
+                      bytes.data() + builder.TagBlockOffset(), kRecords));
 }
 
 TEST_F(Md3ModelTest, ManyTagsCrossTheStreamBuffers) {

@@ -60,7 +60,8 @@ std::vector<uint8_t> ModelBuilder::Build() const {
   for (size_t r = 0; r < tag_records; ++r) {
     size_t tag = TagBlockOffset() + kTagSize * r;
     for (size_t i = 0; i < kTagSize; ++i)
-      bytes[tag + i] = static_cast<uint8_t>(r * 31 + i * 7 + seed * 13);
+      bytes[tag + i] =
+          static_cast<uint8_t>(r * 31 + i * 7 + static_cast<size_t>(seed) * 13);
     PutName(&bytes, tag, 64,
             "tag_" + std::to_string(r % static_cast<size_t>(tags)));
     bytes[tag + 63] = 0;
@@ -103,7 +104,7 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   size_t n;
   while ((n = fread(chunk, 1, sizeof chunk, file)) > 0)
     bytes.insert(bytes.end(), chunk, chunk + n);
-  fclose(file);
+  (void)fclose(file);  // Read-only: nothing to lose.
   return bytes;
 }
 

@@ -12,7 +12,7 @@
 namespace {
 
 int Usage() {
-  fputs(
+  (void)fputs(
       "usage: modelgen samples DIR | modelgen batch DIR N | "
       "modelgen claim DIR COUNT\n",
       stderr);
@@ -23,7 +23,7 @@ bool Write(const std::string& directory, const std::string& name,
            const std::vector<uint8_t>& bytes) {
   std::string path = directory + "/" + name;
   if (WriteFileBytes(path, bytes)) return true;
-  fprintf(stderr, "modelgen: cannot write %s\n", path.c_str());
+  (void)fprintf(stderr, "modelgen: cannot write %s\n", path.c_str());
   return false;
 }
 
@@ -31,7 +31,8 @@ bool Write(const std::string& directory, const std::string& name,
 
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
-  const std::string mode = argv[1], directory = argv[2];
+  const std::string mode = argv[1];
+  const std::string directory = argv[2];
   if (mode == "samples" && argc == 3) {
     for (const SampleModel& sample : SampleModels()) {
       if (!Write(directory, sample.file_name, sample.bytes)) return 1;
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
       model.padding = 200 + (state >> 4) % 800;
       model.seed = static_cast<uint32_t>(i);
       char name[32];
-      snprintf(name, sizeof name, "model%05ld.md3", i);
+      if (snprintf(name, sizeof name, "model%05ld.md3", i) <= 0) return 1;
       model.name = name;
       if (!Write(directory, name, model.Build())) return 1;
     }

@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <ctime>
 
 namespace {
 
@@ -23,7 +23,8 @@ long NowMs() {
 RunResult RunTagbatch(const std::string& directory, const char* argument,
                       int stdin_fd, int timeout_ms) {
   RunResult result;
-  int out[2], err[2];
+  int out[2];
+  int err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return result;
   pid_t pid = fork();
   if (pid == 0) {

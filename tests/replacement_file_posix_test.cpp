@@ -1,12 +1,13 @@
 // Replacing tag files the way a plain overwrite would, without its risks:
 // permissions, owners, links, unusual entries and failing writes.
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include "md3/md3_model.h"
 #include "tests/model_builder.h"
@@ -32,7 +33,7 @@ class ReplacementTest : public ::testing::Test {
            model.WriteTagFile(tag_path.c_str());
   }
 
-  mode_t ModeOf(const std::string& path) {
+  static mode_t ModeOf(const std::string& path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
   }
@@ -128,7 +129,7 @@ TEST_F(ReplacementTest, PermissionsAreRespectedForOrdinaryUsers) {
     umask(022);
     if (!WriteFileBytes(model_path_, builder_.Build())) return 10;
     // A tag file the user may not write stays as it is.
-    if (!WriteFileBytes(tag_path_, kOld) || chmod(tag_path_.c_str(), 0444))
+    if (!WriteFileBytes(tag_path_, kOld) || chmod(tag_path_.c_str(), 0444) != 0)
       return 11;
     if (Convert(tag_path_)) return 12;
     if (ReadFileBytes(tag_path_) != kOld) return 13;
@@ -170,7 +171,7 @@ TEST_F(ReplacementTest, ShortWritesLeaveTheOldFileIntact) {
     SCOPED_TRACE(limit);
     ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
     int result = RunInChild([this, limit] {
-      signal(SIGXFSZ, SIG_IGN);
+      if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return 4;
       Md3Model model;
       if (!model.Load(model_path_.c_str())) return 2;
       struct rlimit size_limit = {limit, limit};

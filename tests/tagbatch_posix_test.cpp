@@ -19,7 +19,7 @@ namespace {
 std::vector<std::string> SystemOrder(const std::string& directory) {
   std::vector<std::string> names;
   DIR* dir = opendir(directory.c_str());
-  while (const dirent* entry = readdir(dir)) names.push_back(entry->d_name);
+  while (const dirent* entry = readdir(dir)) names.emplace_back(entry->d_name);
   closedir(dir);
   return names;
 }
