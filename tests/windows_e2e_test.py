@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""The Windows build end to end under Wine, compared with the Linux build.
+
+    windows_e2e_test.py TAGBATCH_EXE HOST_BUILD_DIR WINE
+
+HOST_BUILD_DIR is a Linux build folder: its tagbatch gives the reference
+output and its tests/modelgen writes the models.
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+EXE, HOST_BUILD, WINE = (os.path.abspath(arg) for arg in sys.argv[1:4])
+HOST_TAGBATCH = os.path.join(HOST_BUILD, "tagbatch")
+MODELGEN = os.path.join(HOST_BUILD, "tests", "modelgen")
+OLD = b"old tag file\n"
+
+
+def run(command, directory, stdin=subprocess.DEVNULL):
+    """Runs with no terminal and no console: a new session, no input."""
+    env = dict(os.environ, WINEDEBUG="-all")
+    result = subprocess.run(command, cwd=directory, stdin=stdin,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            start_new_session=True, env=env, timeout=120)
+    return result.returncode, result.stdout
+
+
+def run_windows(directory, stdin=subprocess.DEVNULL):
+    return run([WINE, EXE], directory, stdin)
+
+
+def groups(output, newline):
+    """The output's lines grouped by file: {found name: its lines}."""
+    found = {}
+    current = None
+    for line in output.split(newline):
+        if line.startswith(b"File Found: "):
+            current = line[len(b"File Found: "):]
+            found[current] = []
+        elif line:
+            found[current].append(line)
+    return found
+
+
+def sample(name):
+    with open(os.path.join(samples_dir, name), "rb") as model:
+        return model.read()
+
+
+def patched(model, offset, value):
+    return model[:offset] + struct.pack("<i", value) + model[offset + 4:]
+
+
+def contents(directory):
+    names = {}
+    for name in sorted(os.listdir(directory)):
+        path = os.path.join(directory, name)
+        if os.path.isdir(path):
+            names[name] = "directory"
+        else:
+            with open(path, "rb") as f:
+                names[name] = f.read()
+    return names
+
+
+class WindowsBuildTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tagbatch-win.")
+
+    def tearDown(self):
+        for root, dirs, _ in os.walk(self.dir):
+            for d in dirs:
+                os.chmod(os.path.join(root, d), 0o755)
+        shutil.rmtree(self.dir)
+
+    def write(self, name, data, directory=None):
+        with open(os.path.join(directory or self.dir, name), "wb") as f:
+            f.write(data)
+
+    def test_empty_directory(self):
+        self.write("notes.txt", b"x")
+        self.assertEqual(run_windows(self.dir), (0, b"No Files Found\r\n"))
+        self.assertEqual(os.listdir(self.dir), ["notes.txt"])
+
+    def test_same_output_and_bytes_as_the_linux_build(self):
+        linux_dir = os.path.join(self.dir, "linux")
+        windows_dir = os.path.join(self.dir, "windows")
+        for directory in (linux_dir, windows_dir):
+            shutil.copytree(samples_dir, directory)
+        linux_status, linux_out = run([HOST_TAGBATCH], linux_dir)
+        windows_status, windows_out = run_windows(windows_dir)
+        self.assertEqual((linux_status, windows_status), (0, 0))
+        # Text mode: every line feed reaches the pipe as CR LF.
+        self.assertEqual(windows_out.count(b"\n"), windows_out.count(b"\r\n"))
+        self.assertEqual(groups(windows_out, b"\r\n"), groups(linux_out, b"\n"))
+        self.assertEqual(len(groups(windows_out, b"\r\n")), 6)
+        self.assertEqual(contents(windows_dir), contents(linux_dir))
+
+    def test_failures_leave_existing_tag_files_alone(self):
+        good = sample("upper.md3")
+        damaged = {
+            "offset_negative": patched(good, 96, -1),
+            "offset_past_end": patched(good, 96, 1 << 20),
+            "count_negative": patched(good, 80, -1),
+            "count_too_large": patched(good, 80, 19173961),
+            "count_huge": patched(good, 80, 2000000000),
+            "count_past_end": patched(good, 80, 10),  # 9 records stored.
+            "directory_in_the_way": good,
+            "read_only": good,
+        }
+        for name, model in damaged.items():
+            self.write(name + ".md3", model)
+            if name == "directory_in_the_way":
+                os.mkdir(os.path.join(self.dir, name + ".tag"))
+            else:
+                self.write(name + ".tag", OLD)
+        os.chmod(os.path.join(self.dir, "read_only.tag"), 0o444)
+        before = contents(self.dir)
+        status, out = run_windows(self.dir)
+        self.assertEqual(status, 0)
+        for name in damaged:
+            self.assertEqual(groups(out, b"\r\n")[name.encode() + b".md3"],
+                             [b"Writing Tag File: " + name.encode() + b".tag",
+                              b"Failed to write tag file"], name)
+        self.assertEqual(contents(self.dir), before)
+
+    def test_second_run_rewrites_and_names_keep_their_case(self):
+        model = sample("head.md3")
+        for name in ("UPPER.MD3", "x.Md3", "caf\u00e9.md3", "\u65e5\u672c.md3"):
+            self.write(name, model)
+        os.mkdir(os.path.join(self.dir, "folder.md3"))
+        first = run_windows(self.dir)
+        self.write("UPPER.tag", b"stale")
+        second = run_windows(self.dir)
+        self.assertEqual(first, second)
+        found = groups(second[1], b"\r\n")
+        self.assertEqual(found[b"folder.md3"], [b"Failed to load md3"])
+        # Names outside the legacy code page work through the manifest.
+        self.assertEqual(found["\u65e5\u672c.md3".encode()][-1],
+                         b"Tag file created successfully")
+        expected_tag = contents(os.path.join(self.dir))["x.tag"]
+        for tag in ("UPPER.tag", "caf\u00e9.tag", "\u65e5\u672c.tag"):
+            self.assertEqual(contents(self.dir)[tag], expected_tag)
+
+    def test_key_wait_without_a_console_ends_at_once(self):
+        self.write("a.md3", sample("head.md3"))
+        # Standard input is a pipe that stays open: the wait must not read it.
+        reader, writer = os.pipe()
+        try:
+            status, out = run_windows(self.dir, stdin=reader)
+        finally:
+            os.close(reader)
+            os.close(writer)
+        self.assertEqual(status, 0)
+        self.assertTrue(out.endswith(b"Tag file created successfully\r\n"))
+
+
+if __name__ == "__main__":
+    samples_dir = tempfile.mkdtemp(prefix="tagbatch-samples.")
+    try:
+        subprocess.run([MODELGEN, "samples", samples_dir], check=True)
+        unittest.main(argv=sys.argv[:1], verbosity=2)
+    finally:
+        shutil.rmtree(samples_dir)
