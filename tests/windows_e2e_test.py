@@ -7,11 +7,14 @@ HOST_BUILD_DIR is a Linux build folder: its tagbatch gives the reference
 output and its tests/modelgen writes the models.
 """
 import os
+import pty
+import select
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 EXE, HOST_BUILD, WINE = (os.path.abspath(arg) for arg in sys.argv[1:4])
@@ -157,6 +160,57 @@ class WindowsBuildTest(unittest.TestCase):
             os.close(writer)
         self.assertEqual(status, 0)
         self.assertTrue(out.endswith(b"Tag file created successfully\r\n"))
+
+    def test_key_wait_on_the_console(self):
+        # Wine gives a program started on a terminal a console on it.
+        self.write("a.md3", sample("head.md3"))
+        for key in (b"x", b"\x03", b"\x1b[A", b"\x1bOP"):
+            with self.subTest(key=key):
+                pid, terminal = pty.fork()
+                if pid == 0:
+                    os.chdir(self.dir)
+                    os.environ["WINEDEBUG"] = "-all"
+                    os.execv(WINE, [WINE, EXE])
+                try:
+                    shown = read_until(terminal, b"created successfully")
+                    self.assertIn(b"Tag file created successfully", shown)
+                    time.sleep(1)
+                    self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
+                    os.write(terminal, key)
+                    status = wait_for(pid)
+                    self.assertEqual(status, 0)  # Ctrl+C too: a key.
+                finally:
+                    if wait_for(pid, 0) is None:
+                        os.kill(pid, 9)
+                        os.waitpid(pid, 0)
+                    os.close(terminal)
+
+
+def read_until(fd, text, seconds=60):
+    seen = b""
+    deadline = time.time() + seconds
+    while text not in seen and time.time() < deadline:
+        if select.select([fd], [], [], 0.2)[0]:
+            try:
+                seen += os.read(fd, 1024)
+            except OSError:
+                break
+    return seen
+
+
+def wait_for(pid, seconds=20):
+    """The exit status of `pid` once it ends, or None after `seconds`."""
+    deadline = time.time() + seconds
+    while True:
+        try:
+            done, status = os.waitpid(pid, os.WNOHANG)
+        except ChildProcessError:
+            return -1
+        if done:
+            return os.waitstatus_to_exitcode(status)
+        if time.time() >= deadline:
+            return None
+        time.sleep(0.05)
 
 
 if __name__ == "__main__":
