@@ -26,16 +26,14 @@ mode_t Umask() {
   return mask;
 }
 
-// The name of the `attempt`th temporary file. It starts with a dot so
-// that listings hide it and ends in ".tmp" so that no model search ever
-// matches it.
-const std::string& TemporaryName(int attempt) {
+// Appends the name of the `attempt`th temporary file to `path`. It starts
+// with a dot so that listings hide it and ends in ".tmp" so that no model
+// search ever matches it.
+void AppendTemporaryName(int attempt, std::string* path) {
   static const std::string base = ".tagbatch-" + std::to_string(getpid());
-  static const std::string first = base + ".tmp";
-  static std::string other;
-  if (attempt == 0) return first;
-  other = base + "-" + std::to_string(attempt) + ".tmp";
-  return other;
+  *path += base;
+  if (attempt > 0) *path += "-" + std::to_string(attempt);
+  *path += ".tmp";
 }
 
 // Our own identity, which does not change while we run.
@@ -105,7 +103,7 @@ bool ReplacementFile::Begin(const char* path) {
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < kMaxAttempts; ++attempt) {
     temporary_.assign(target_, 0, directory_length);
-    temporary_ += TemporaryName(attempt);
+    AppendTemporaryName(attempt, &temporary_);
     fd = open(temporary_.c_str(),
               O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
     if (fd < 0 && errno != EEXIST) return false;
