@@ -17,13 +17,14 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN |
 
 HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// The name of the `attempt`th temporary file; its ".tmp" ending keeps it
-// out of every model search.
-std::string TemporaryName(int attempt) {
+// Appends the name of the `attempt`th temporary file to `path`; its ".tmp"
+// ending keeps it out of every model search.
+void AppendTemporaryName(int attempt, std::string* path) {
   static const std::string base =
       ".tagbatch-" + std::to_string(GetCurrentProcessId());
-  if (attempt == 0) return base + ".tmp";
-  return base + "-" + std::to_string(attempt) + ".tmp";
+  *path += base;
+  if (attempt > 0) *path += "-" + std::to_string(attempt);
+  *path += ".tmp";
 }
 
 }  // namespace
@@ -33,11 +34,15 @@ bool ReplacementFile::Begin(const char* path) {
   failed_ = false;
   target_ = path;
   const DWORD attributes = GetFileAttributesA(path);
+  // The new version is created with the attributes it passes on.
+  DWORD new_attributes = FILE_ATTRIBUTE_NORMAL;
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     // A plain overwrite would fail on these, so the replacement does too.
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) !=
         0)
       return false;
+    if ((attributes & kKeptAttributes) != 0)
+      new_attributes = attributes & kKeptAttributes;
   } else if (GetLastError() != ERROR_FILE_NOT_FOUND &&
              GetLastError() != ERROR_PATH_NOT_FOUND) {
     return false;
@@ -49,9 +54,9 @@ bool ReplacementFile::Begin(const char* path) {
   for (int attempt = 0; file == INVALID_HANDLE_VALUE && attempt < kMaxAttempts;
        ++attempt) {
     temporary_.assign(target_, 0, directory_length);
-    temporary_ += TemporaryName(attempt);
+    AppendTemporaryName(attempt, &temporary_);
     file = CreateFileA(temporary_.c_str(), GENERIC_WRITE, 0, nullptr,
-                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                       CREATE_NEW, new_attributes, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
       return false;
   }
@@ -82,11 +87,6 @@ bool ReplacementFile::Commit() {
   bool ok = !failed_;
   if (!CloseHandle(AsHandle(handle_))) ok = false;
   handle_ = kNoHandle;
-  const DWORD existing = GetFileAttributesA(target_.c_str());
-  if (ok && existing != INVALID_FILE_ATTRIBUTES &&
-      (existing & kKeptAttributes) != 0)
-    ok =
-        SetFileAttributesA(temporary_.c_str(), existing & kKeptAttributes) != 0;
   if (ok)
     ok = MoveFileExA(temporary_.c_str(), target_.c_str(),
                      MOVEFILE_REPLACE_EXISTING) != 0;
