@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "md3/streams.h"
+#include "io/streams.h"
 
 // The 108-byte header at the start of every MD3 file, kept whole. Only the
 // tag count and the tag block offset are ever looked at; the identifier

@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "io/replacement_file.h"
 #include "md3/little_endian.h"
-#include "md3/replacement_file.h"
 
 TagFileHeader::TagFileHeader(int32_t tag_count)
     : identifier(kIdentifier),

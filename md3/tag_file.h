@@ -14,8 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "io/streams.h"
 #include "md3/md3_model.h"
-#include "md3/streams.h"
 
 // The header of a tag file, filled field by field.
 struct TagFileHeader {

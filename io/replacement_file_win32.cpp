@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "md3/replacement_file.h"
+#include "io/replacement_file.h"
 
 namespace {
 

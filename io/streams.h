@@ -1,13 +1,13 @@
 // Buffered binary streams over the file layer. They keep their buffers
 // inside the object, so using them allocates nothing.
-#ifndef TAGBATCH_MD3_STREAMS_H_
-#define TAGBATCH_MD3_STREAMS_H_
+#ifndef TAGBATCH_IO_STREAMS_H_
+#define TAGBATCH_IO_STREAMS_H_
 
 #include <cstddef>
 #include <cstdint>
 
-#include "md3/input_file.h"
-#include "md3/replacement_file.h"
+#include "io/input_file.h"
+#include "io/replacement_file.h"
 
 // A model file read through one buffer. The first read fetches the start
 // of the file, which usually holds the header and the tags together, and
@@ -54,4 +54,4 @@ class OutputStream {
   uint8_t buffer_[kBufferSize] = {};
 };
 
-#endif  // TAGBATCH_MD3_STREAMS_H_
+#endif  // TAGBATCH_IO_STREAMS_H_

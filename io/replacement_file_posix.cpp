@@ -1,4 +1,4 @@
-#include "md3/replacement_file.h"
+#include "io/replacement_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

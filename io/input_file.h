@@ -1,6 +1,6 @@
 // Read-only access to a model file through the operating system.
-#ifndef TAGBATCH_MD3_INPUT_FILE_H_
-#define TAGBATCH_MD3_INPUT_FILE_H_
+#ifndef TAGBATCH_IO_INPUT_FILE_H_
+#define TAGBATCH_IO_INPUT_FILE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -39,4 +39,4 @@ class InputFile {
   int64_t size_ = 0;
 };
 
-#endif  // TAGBATCH_MD3_INPUT_FILE_H_
+#endif  // TAGBATCH_IO_INPUT_FILE_H_

@@ -1,4 +1,4 @@
-#include "md3/input_file.h"
+#include "io/input_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "md3/streams.h"
+#include "io/streams.h"
 
 #include <cstring>
 

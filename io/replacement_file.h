@@ -1,6 +1,6 @@
 // Writing a new version of a file without ever damaging the old one.
-#ifndef TAGBATCH_MD3_REPLACEMENT_FILE_H_
-#define TAGBATCH_MD3_REPLACEMENT_FILE_H_
+#ifndef TAGBATCH_IO_REPLACEMENT_FILE_H_
+#define TAGBATCH_IO_REPLACEMENT_FILE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -47,4 +47,4 @@ class ReplacementFile {
   std::string temporary_;        // The temporary file beside it.
 };
 
-#endif  // TAGBATCH_MD3_REPLACEMENT_FILE_H_
+#endif  // TAGBATCH_IO_REPLACEMENT_FILE_H_

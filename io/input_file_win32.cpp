@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "md3/input_file.h"
+#include "io/input_file.h"
 
 namespace {
 
