@@ -37,7 +37,7 @@ class InputStream {
   uint8_t buffer_[kBufferSize] = {};
 };
 
-// Buffered writes into a `ReplacementFile`.
+// Buffered writes into a `ReplacementFile`, handed on in whole buffers.
 class OutputStream {
  public:
   explicit OutputStream(ReplacementFile* file) : file_(file) {}
