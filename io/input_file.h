@@ -14,9 +14,10 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() { Close(); }
 
-  // Opens `path` (symbolic links followed) if it is a regular file.
-  // Returns false, holding nothing, if it cannot be opened or is a
-  // directory, FIFO, socket or device; opening never blocks on those.
+  // Opens `path` (symbolic links followed) if it is a regular file; called
+  // only when no file is held. Returns false, holding nothing, if it cannot
+  // be opened or is a directory, FIFO, socket or device; opening never
+  // blocks on those.
   bool Open(const char* path);
 
   // Whether a file is held.

@@ -7,7 +7,6 @@
 #include <cerrno>
 
 bool InputFile::Open(const char* path) {
-  Close();
   // Without O_NONBLOCK, opening a FIFO would wait for a writer.
   int fd;
   do {

@@ -22,9 +22,9 @@ class ReplacementFile {
   // Discards an uncommitted temporary file.
   ~ReplacementFile() { Discard(); }
 
-  // Starts a new version of `path`. Returns false, creating nothing, when
-  // the target exists but is not a regular file or may not be written, or
-  // when the temporary file cannot be created.
+  // Starts a new version of `path`; called once per object. Returns false,
+  // creating nothing, when the target exists but is not a regular file or
+  // may not be written, or when the temporary file cannot be created.
   bool Begin(const char* path);
 
   // Writes all of `size` bytes. Returns false if any of them could not be

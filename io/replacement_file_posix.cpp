@@ -84,8 +84,6 @@ bool ResolveLinks(std::string* path, struct stat* status, bool* exists) {
 }  // namespace
 
 bool ReplacementFile::Begin(const char* path) {
-  Discard();
-  failed_ = false;
   target_ = path;
   struct stat existing;
   bool exists = false;

@@ -30,8 +30,6 @@ void AppendTemporaryName(int attempt, std::string* path) {
 }  // namespace
 
 bool ReplacementFile::Begin(const char* path) {
-  Discard();
-  failed_ = false;
   target_ = path;
   const DWORD attributes = GetFileAttributesA(path);
   // The new version is created with the attributes it passes on.

@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-bool InputStream::Open(const char* path) {
-  Close();
-  return file_.Open(path);
-}
+bool InputStream::Open(const char* path) { return file_.Open(path); }
 
 void InputStream::Close() {
   file_.Close();

@@ -14,7 +14,8 @@
 // a seek within the buffered bytes costs nothing.
 class InputStream {
  public:
-  // Opens `path` as `InputFile::Open` does; false if it cannot.
+  // Opens `path` as `InputFile::Open` does, when no file is held; false if
+  // it cannot.
   bool Open(const char* path);
   bool IsOpen() const { return file_.IsOpen(); }
   // Releases the file, if one is held.
