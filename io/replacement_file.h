@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 // A file written under a temporary name beside its target and moved over
 // the target only once it is complete. Until `Commit` succeeds the target
@@ -14,8 +13,13 @@
 // permission bits, a new one gets 0666 less the umask, and a target named
 // through symbolic links is written where the links lead, leaving the links
 // in place.
+//
+// Nothing here allocates memory, so nothing here can throw.
 class ReplacementFile {
  public:
+  // The longest path, with its terminating zero, that a replacement takes.
+  static constexpr size_t kMaxPath = 4096;
+
   ReplacementFile() = default;
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
@@ -24,7 +28,8 @@ class ReplacementFile {
 
   // Starts a new version of `path`; called once per object. Returns false,
   // creating nothing, when the target exists but is not a regular file or
-  // may not be written, or when the temporary file cannot be created.
+  // may not be written, when a path grows longer than kMaxPath, or when
+  // the temporary file cannot be created.
   bool Begin(const char* path);
 
   // Writes all of `size` bytes. Returns false if any of them could not be
@@ -43,8 +48,15 @@ class ReplacementFile {
   static constexpr intptr_t kNoHandle = -1;
   intptr_t handle_ = kNoHandle;  // A descriptor or a HANDLE.
   bool failed_ = false;          // A write has failed.
-  std::string target_;           // Where the links, if any, lead.
-  std::string temporary_;        // The temporary file beside it.
+  char target_[kMaxPath] = {};     // Where the links, if any, lead.
+  char temporary_[kMaxPath] = {};  // The temporary file beside it.
 };
+
+// Removes the temporary file of the replacement in progress, if there is
+// one, so that a program ended by a signal (on Windows, by a console event)
+// leaves nothing behind. Safe to call from a signal handler, and on
+// Windows from the console control handler's thread; the target is then
+// either untouched or already wholly replaced.
+void RemoveUnfinishedReplacement();
 
 #endif  // TAGBATCH_IO_REPLACEMENT_FILE_H_

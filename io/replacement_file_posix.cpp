@@ -4,9 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -14,6 +15,14 @@ namespace {
 constexpr int kMaxLinks = 40;
 // Temporary names tried before giving up, should stale ones lie around.
 constexpr int kMaxAttempts = 100;
+
+// The temporary file that RemoveUnfinishedReplacement removes. It is set
+// before the file is created and cleared once the file is gone or renamed,
+// so there is no moment when the file exists unregistered; a signal
+// handler may read it because it is lock-free.
+std::atomic<const char*> g_unfinished{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free,
+              "a signal handler reads the unfinished file's name");
 
 // The umask, read once: open() applies it to a new file, and an existing
 // file's bits that it would remove have to be put back by hand.
@@ -26,14 +35,22 @@ mode_t Umask() {
   return mask;
 }
 
-// Appends the name of the `attempt`th temporary file to `path`. It starts
-// with a dot so that listings hide it and ends in ".tmp" so that no model
-// search ever matches it.
-void AppendTemporaryName(int attempt, std::string* path) {
-  static const std::string base = ".tagbatch-" + std::to_string(getpid());
-  *path += base;
-  if (attempt > 0) *path += "-" + std::to_string(attempt);
-  *path += ".tmp";
+// Writes to `path` the name of the `attempt`th temporary file beside
+// `target`, whose directory part is its first `directory_length` bytes. The
+// name starts with a dot so that listings hide it and ends in ".tmp" so
+// that no model search ever matches it. Returns false if it is too long.
+bool MakeTemporaryName(const char* target, size_t directory_length, int attempt,
+                       char* path) {
+  static const long process = getpid();
+  const int directory = static_cast<int>(directory_length);
+  const int length =
+      attempt == 0
+          ? snprintf(path, ReplacementFile::kMaxPath, "%.*s.tagbatch-%ld.tmp",
+                     directory, target, process)
+          : snprintf(path, ReplacementFile::kMaxPath,
+                     "%.*s.tagbatch-%ld-%d.tmp", directory, target, process,
+                     attempt);
+  return length > 0 && static_cast<size_t>(length) < ReplacementFile::kMaxPath;
 }
 
 // Our own identity, which does not change while we run.
@@ -49,18 +66,19 @@ gid_t EffectiveGroup() {
 // Whether we may write the existing file `path`, whose status is `status`.
 // For its owner the answer is in the mode bits, ACLs included, and root
 // may write anything; only the remaining cases need to ask the system.
-bool MayWrite(const std::string& path, const struct stat& status) {
+bool MayWrite(const char* path, const struct stat& status) {
   if (EffectiveUser() == 0) return true;
   if (status.st_uid == EffectiveUser()) return (status.st_mode & S_IWUSR) != 0;
-  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+  return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
 }
 
-// Follows symbolic links from `path` to the name that a plain overwrite
-// would write, leaving it in `path`. Sets `exists` and, when it does,
-// `status`. Returns false when a link cannot be followed.
-bool ResolveLinks(std::string* path, struct stat* status, bool* exists) {
+// Follows symbolic links from `path`, a buffer of kMaxPath bytes, to the
+// name that a plain overwrite would write, leaving that in `path`. Sets
+// `exists` and, when it does, `status`. Returns false when a link cannot
+// be followed.
+bool ResolveLinks(char* path, struct stat* status, bool* exists) {
   for (int links = 0;; ++links) {
-    if (lstat(path->c_str(), status) != 0) {
+    if (lstat(path, status) != 0) {
       *exists = false;
       return errno == ENOENT;
     }
@@ -68,26 +86,31 @@ bool ResolveLinks(std::string* path, struct stat* status, bool* exists) {
       *exists = true;
       return true;
     }
-    char link[PATH_MAX];
-    ssize_t length = readlink(path->c_str(), link, sizeof link);
+    char link[ReplacementFile::kMaxPath];
+    const ssize_t length = readlink(path, link, sizeof link);
     if (links == kMaxLinks || length <= 0 ||
         static_cast<size_t>(length) == sizeof link)
       return false;
-    std::string next(link, static_cast<size_t>(length));
-    size_t slash = path->rfind('/');
-    if (next[0] != '/' && slash != std::string::npos)
-      next.insert(0, *path, 0, slash + 1);
-    *path = next;
+    // A relative link is resolved against the directory holding it.
+    const char* slash = strrchr(path, '/');
+    const size_t kept =
+        link[0] != '/' && slash != nullptr ? slash + 1 - path : 0;
+    if (kept + static_cast<size_t>(length) >= ReplacementFile::kMaxPath)
+      return false;
+    memcpy(path + kept, link, static_cast<size_t>(length));
+    path[kept + static_cast<size_t>(length)] = '\0';
   }
 }
 
 }  // namespace
 
 bool ReplacementFile::Begin(const char* path) {
-  target_ = path;
+  const size_t length = strlen(path);
+  if (length >= kMaxPath) return false;
+  memcpy(target_, path, length + 1);
   struct stat existing;
   bool exists = false;
-  if (!ResolveLinks(&target_, &existing, &exists)) return false;
+  if (!ResolveLinks(target_, &existing, &exists)) return false;
   mode_t mode = 0666;
   if (exists) {
     // A plain overwrite would fail on these, so the replacement does too.
@@ -96,17 +119,22 @@ bool ReplacementFile::Begin(const char* path) {
     mode = existing.st_mode & 07777;
   }
 
-  size_t slash = target_.rfind('/');
-  size_t directory_length = slash == std::string::npos ? 0 : slash + 1;
+  const char* slash = strrchr(target_, '/');
+  const size_t directory_length = slash == nullptr ? 0 : slash + 1 - target_;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < kMaxAttempts; ++attempt) {
-    temporary_.assign(target_, 0, directory_length);
-    AppendTemporaryName(attempt, &temporary_);
-    fd = open(temporary_.c_str(),
-              O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
-    if (fd < 0 && errno != EEXIST) return false;
+    g_unfinished = nullptr;  // Not while the name changes.
+    if (!MakeTemporaryName(target_, directory_length, attempt, temporary_))
+      break;
+    g_unfinished = temporary_;
+    fd = open(temporary_, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
+              mode);
+    if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) return false;
+  if (fd < 0) {
+    g_unfinished = nullptr;
+    return false;
+  }
   handle_ = fd;
 
   if (exists) {
@@ -149,8 +177,9 @@ bool ReplacementFile::Commit() {
   // A failed close may mean the data never reached the disk.
   if (close(static_cast<int>(handle_)) != 0) ok = false;
   handle_ = kNoHandle;
-  if (ok && rename(temporary_.c_str(), target_.c_str()) != 0) ok = false;
-  if (!ok) unlink(temporary_.c_str());
+  if (ok && rename(temporary_, target_) != 0) ok = false;
+  if (!ok) unlink(temporary_);
+  g_unfinished = nullptr;
   return ok;
 }
 
@@ -158,5 +187,11 @@ void ReplacementFile::Discard() {
   if (handle_ == kNoHandle) return;
   close(static_cast<int>(handle_));
   handle_ = kNoHandle;
-  unlink(temporary_.c_str());
+  unlink(temporary_);
+  g_unfinished = nullptr;
+}
+
+void RemoveUnfinishedReplacement() {
+  const char* path = g_unfinished;
+  if (path != nullptr) unlink(path);
 }

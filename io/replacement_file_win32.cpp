@@ -1,6 +1,7 @@
 #include <windows.h>
 
-#include <string>
+#include <cstdio>
+#include <cstring>
 
 #include "io/replacement_file.h"
 
@@ -17,20 +18,45 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN |
 
 HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// Appends the name of the `attempt`th temporary file to `path`; its ".tmp"
-// ending keeps it out of every model search.
-void AppendTemporaryName(int attempt, std::string* path) {
-  static const std::string base =
-      ".tagbatch-" + std::to_string(GetCurrentProcessId());
-  *path += base;
-  if (attempt > 0) *path += "-" + std::to_string(attempt);
-  *path += ".tmp";
+// The temporary file that RemoveUnfinishedReplacement removes, and the lock
+// that makes creating or renaming it and registering the change one step
+// for the console control handler, which runs on a thread of its own.
+SRWLOCK g_lock = SRWLOCK_INIT;
+const char* g_unfinished = nullptr;
+
+// Writes to `path` the name of the `attempt`th temporary file beside
+// `target`, whose directory part is its first `directory_length` bytes; its
+// ".tmp" ending keeps it out of every model search. Returns false if it is
+// too long.
+bool MakeTemporaryName(const char* target, size_t directory_length, int attempt,
+                       char* path) {
+  static const unsigned long process = GetCurrentProcessId();
+  const int directory = static_cast<int>(directory_length);
+  const int length =
+      attempt == 0
+          ? snprintf(path, ReplacementFile::kMaxPath, "%.*s.tagbatch-%lu.tmp",
+                     directory, target, process)
+          : snprintf(path, ReplacementFile::kMaxPath,
+                     "%.*s.tagbatch-%lu-%d.tmp", directory, target, process,
+                     attempt);
+  return length > 0 && static_cast<size_t>(length) < ReplacementFile::kMaxPath;
+}
+
+// The length of the directory part of `path`, up to its last separator.
+size_t DirectoryLength(const char* path) {
+  size_t length = 0;
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    if (path[i] == '\\' || path[i] == '/' || path[i] == ':') length = i + 1;
+  }
+  return length;
 }
 
 }  // namespace
 
 bool ReplacementFile::Begin(const char* path) {
-  target_ = path;
+  const size_t length = strlen(path);
+  if (length >= kMaxPath) return false;
+  memcpy(target_, path, length + 1);
   const DWORD attributes = GetFileAttributesA(path);
   // The new version is created with the attributes it passes on.
   DWORD new_attributes = FILE_ATTRIBUTE_NORMAL;
@@ -46,17 +72,22 @@ bool ReplacementFile::Begin(const char* path) {
     return false;
   }
 
-  size_t slash = target_.find_last_of("\\/:");
-  size_t directory_length = slash == std::string::npos ? 0 : slash + 1;
+  const size_t directory_length = DirectoryLength(target_);
   HANDLE file = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; file == INVALID_HANDLE_VALUE && attempt < kMaxAttempts;
+  DWORD error = ERROR_FILE_EXISTS;
+  for (int attempt = 0; file == INVALID_HANDLE_VALUE &&
+                        error == ERROR_FILE_EXISTS && attempt < kMaxAttempts;
        ++attempt) {
-    temporary_.assign(target_, 0, directory_length);
-    AppendTemporaryName(attempt, &temporary_);
-    file = CreateFileA(temporary_.c_str(), GENERIC_WRITE, 0, nullptr,
-                       CREATE_NEW, new_attributes, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+    if (!MakeTemporaryName(target_, directory_length, attempt, temporary_))
       return false;
+    // Shared for deletion, so that the control handler can remove it while
+    // it is still open.
+    AcquireSRWLockExclusive(&g_lock);
+    file = CreateFileA(temporary_, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                       CREATE_NEW, new_attributes, nullptr);
+    error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) g_unfinished = temporary_;
+    ReleaseSRWLockExclusive(&g_lock);
   }
   if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<intptr_t>(file);
@@ -83,18 +114,30 @@ bool ReplacementFile::Write(const void* data, size_t size) {
 bool ReplacementFile::Commit() {
   if (handle_ == kNoHandle) return false;
   bool ok = !failed_;
+  AcquireSRWLockExclusive(&g_lock);
   if (!CloseHandle(AsHandle(handle_))) ok = false;
   handle_ = kNoHandle;
-  if (ok)
-    ok = MoveFileExA(temporary_.c_str(), target_.c_str(),
-                     MOVEFILE_REPLACE_EXISTING) != 0;
-  if (!ok) DeleteFileA(temporary_.c_str());
+  if (ok) ok = MoveFileExA(temporary_, target_, MOVEFILE_REPLACE_EXISTING) != 0;
+  if (!ok) DeleteFileA(temporary_);
+  g_unfinished = nullptr;
+  ReleaseSRWLockExclusive(&g_lock);
   return ok;
 }
 
 void ReplacementFile::Discard() {
   if (handle_ == kNoHandle) return;
+  AcquireSRWLockExclusive(&g_lock);
   CloseHandle(AsHandle(handle_));
   handle_ = kNoHandle;
-  DeleteFileA(temporary_.c_str());
+  DeleteFileA(temporary_);
+  g_unfinished = nullptr;
+  ReleaseSRWLockExclusive(&g_lock);
+}
+
+void RemoveUnfinishedReplacement() {
+  AcquireSRWLockExclusive(&g_lock);
+  // Still open for writing: it goes once the last handle is closed, which
+  // is when the process ends at the latest.
+  if (g_unfinished != nullptr) DeleteFileA(g_unfinished);
+  ReleaseSRWLockExclusive(&g_lock);
 }

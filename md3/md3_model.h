@@ -64,7 +64,7 @@ class Md3Model {
   // Writes the tag file `path` from the tags of the first frame of the
   // model last loaded. Returns true only when the complete tag file is in
   // place; on false, an existing file of that name is exactly as it was
-  // and no new file is left behind.
+  // and no new file is left behind. Allocates nothing, whatever the count.
   bool WriteTagFile(const char* path);
 
   // Whether a model file is held.

@@ -1,7 +1,5 @@
 #include "md3/tag_file.h"
 
-#include <vector>
-
 #include "io/replacement_file.h"
 #include "md3/little_endian.h"
 
@@ -33,24 +31,22 @@ bool Md3Model::WriteTagFile(const char* path) {
   // A negative count describes no file, and a larger one than this has an
   // end offset that the format cannot store.
   if (count < 0 || count > TagFileHeader::kMaxTagCount) return false;
-  // Never allocate for more tags than the file holds: a damaged count
-  // would otherwise ask for gigabytes before the first read fails.
+  // A count larger than the file can hold fails before anything is written.
   const int64_t available = stream_.size() - offset;
   if (count > 0 && int64_t{count} * int64_t{Md3Tag::kSize} > available)
     return false;
 
-  // Every record is read before the output is touched.
-  std::vector<Md3Tag> tags(static_cast<size_t>(count));
-  for (Md3Tag& tag : tags) {
-    if (!tag.Read(&stream_)) return false;
-  }
-
+  // The records go straight from the model to the new file, one at a time,
+  // so memory does not grow with the count. A record that cannot be read
+  // leaves the old tag file alone all the same: the new one is only put in
+  // place once it is complete.
   ReplacementFile file;
   if (!file.Begin(path)) return false;
   OutputStream out(&file);
   if (!TagFileHeader(count).Write(&out)) return false;
-  for (const Md3Tag& tag : tags) {
-    if (!tag.Write(&out)) return false;
+  Md3Tag tag;
+  for (int32_t i = 0; i < count; ++i) {
+    if (!tag.Read(&stream_) || !tag.Write(&out)) return false;
   }
   return out.Flush() && file.Commit();
 }

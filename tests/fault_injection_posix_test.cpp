@@ -19,6 +19,7 @@
 namespace {
 
 struct Faults {
+  long writes = 0;       // Writes to a temporary file so far.
   long disk_space = -1;  // Bytes the disk still takes; negative: no limit.
   bool fail_close = false;
   bool fail_rename = false;
@@ -47,8 +48,9 @@ int __real_close(int fd);
 int __real_rename(const char* from, const char* to);
 
 ssize_t __wrap_write(int fd, const void* data, size_t size) {
-  if (g_faults.disk_space < 0 || !IsTemporaryFile(fd))
-    return __real_write(fd, data, size);
+  if (!IsTemporaryFile(fd)) return __real_write(fd, data, size);
+  ++g_faults.writes;
+  if (g_faults.disk_space < 0) return __real_write(fd, data, size);
   if (g_faults.disk_space == 0) {
     errno = ENOSPC;
     return -1;
@@ -141,6 +143,22 @@ TEST_F(FaultTest, FailingCloseOrRenameIsAFailure) {
     g_faults.fail_rename = true;
     ExpectHarmlessFailure(model, existing);
   }
+}
+
+TEST_F(FaultTest, CountBeyondTheFileFailsBeforeAnyWrite) {
+  // More than a buffer's worth of records stand in the file, so a
+  // conversion that tried them would write before it failed.
+  ModelBuilder model;
+  model.tags = 50;
+  std::vector<uint8_t> bytes = model.Build();
+  const size_t records = (bytes.size() - model.TagBlockOffset()) / 112;
+  SetInt32(&bytes, 80, static_cast<int32_t>(records + 1));
+  ASSERT_TRUE(WriteFileBytes(model_path_, bytes));
+  Md3Model reader;
+  ASSERT_TRUE(reader.Load(model_path_.c_str()));
+  EXPECT_FALSE(reader.WriteTagFile(tag_path_.c_str()));
+  EXPECT_EQ(g_faults.writes, 0);
+  EXPECT_EQ(dir_.List(), std::vector<std::string>{"model.md3"});
 }
 
 TEST_F(FaultTest, ModelVanishesBetweenSearchAndLoad) {

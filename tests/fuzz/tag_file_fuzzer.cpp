@@ -1,6 +1,9 @@
 // Converts each input as a model, the way a batch run does (Load,
 // WriteTagFile, Close), next to an existing tag file, and checks the
 // outcome:
+// - it succeeds exactly when the model has a whole header, a count from 0
+//   to 19,173,960, an offset that is not negative, and (unless the count is
+//   0) all the records inside the file;
 // - on success the tag file is exactly the header for the model's count
 //   followed by the model's bytes at its tag block offset;
 // - on failure the old tag file is byte for byte as it was and nothing
@@ -46,14 +49,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::vector<uint8_t> tag_file = ReadFileBytes(tag_path);
   Check(dir->List() == kNames, "no other file appears");
+  const int32_t count = size >= 108 ? DecodeInt32(data + 80) : -1;
+  const int32_t offset = size >= 108 ? DecodeInt32(data + 96) : -1;
+  const bool convertible =
+      count >= 0 && count <= 19173960 && offset >= 0 &&
+      (count == 0 || uint64_t{112} * static_cast<uint64_t>(count) +
+                             static_cast<uint64_t>(offset) <=
+                         size);
+  Check(written == convertible, "converted exactly when the model allows");
   if (!written) {
     Check(tag_file == kOldTagFile, "old tag file untouched");
     return 0;
   }
-  Check(size >= 108, "only whole headers load");
-  const int32_t count = DecodeInt32(data + 80);
-  const int32_t offset = DecodeInt32(data + 96);
-  Check(count >= 0 && offset >= 0, "count and offset not negative");
   const size_t records = 112 * static_cast<size_t>(count);
   Check(tag_file.size() == 16 + records, "length is 16 + 112 * count");
   Check(memcmp(tag_file.data(), "TAG3", 4) == 0, "identifier");
@@ -62,7 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(DecodeInt32(tag_file.data() + 12) == static_cast<int32_t>(16 + records),
         "end offset");
   if (records > 0) {
-    Check(static_cast<size_t>(offset) + records <= size, "records in model");
     Check(memcmp(tag_file.data() + 16, data + offset, records) == 0,
           "records copied unchanged");
   }
