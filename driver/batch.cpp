@@ -1,45 +1,54 @@
 #include "driver/batch.h"
 
-#include <string>
+#include <cstdio>
+#include <cstring>
 
 #include "driver/platform.h"
 #include "md3/md3_model.h"
 
 namespace {
 
-// Converts one entry, printing what happens. A failing standard output is
-// not reported anywhere: there is nowhere to report it, and the exit status
-// is 0 whatever happens.
-void ConvertModel(Md3Model* model, std::string* name, FILE* out) {
-  (void)fprintf(out, "File Found: %s\n", name->c_str());
+// Prints `text`, then `name` and a line feed. A failing standard output is
+// not reported anywhere: there is nowhere to report it, and the exit
+// status is 0 whatever happens.
+void PrintLine(const char* text, const char* name) {
+  WriteOutput(text);
+  WriteOutput(name);
+  WriteOutput("\n");
+}
+
+// Converts the entry `name`, printing what happens. `name` becomes the tag
+// file's name on the way.
+void ConvertModel(Md3Model* model, char* name) {
+  PrintLine("File Found: ", name);
   const char* outcome = "Failed to load md3\n";
-  if (model->Load(name->c_str())) {
+  if (model->Load(name)) {
     // Only the last three characters change: BODY.MD3 gives BODY.tag.
-    size_t length = name->size();
-    name->replace(length >= 3 ? length - 3 : 0, 3, "tag");
-    (void)fprintf(out, "Writing Tag File: %s\n", name->c_str());
-    outcome = model->WriteTagFile(name->c_str())
-                  ? "Tag file created successfully\n"
-                  : "Failed to write tag file\n";
+    const size_t length = strlen(name);
+    memcpy(name + (length >= 3 ? length - 3 : 0), "tag", 4);
+    PrintLine("Writing Tag File: ", name);
+    outcome = model->WriteTagFile(name) ? "Tag file created successfully\n"
+                                        : "Failed to write tag file\n";
   }
-  (void)fputs(outcome, out);
+  WriteOutput(outcome);
   model->Close();
 }
 
 }  // namespace
 
-int RunBatch(FILE* out) {
+int RunBatch() {
   DirectorySearch search;
   if (!search.Start("*.md3")) {
-    (void)fputs("No Files Found\n", out);
+    WriteOutput("No Files Found\n");
     WaitForKey();
     return 0;
   }
   Md3Model model;
-  std::string name;  // Reused, so its storage is allocated once.
   do {
-    name = search.name();
-    ConvertModel(&model, &name, out);
+    // A copy, so that the search's own name is never written to.
+    char name[DirectorySearch::kMaxNameSize];
+    (void)snprintf(name, sizeof name, "%s", search.name());
+    ConvertModel(&model, name);
   } while (search.Next());
   search.Close();
   WaitForKey();

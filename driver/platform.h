@@ -1,8 +1,9 @@
 // What a batch run needs from the operating system: finding the models,
-// setting up standard output and waiting for a key.
+// standard output, ending signals and waiting for a key.
 #ifndef TAGBATCH_DRIVER_PLATFORM_H_
 #define TAGBATCH_DRIVER_PLATFORM_H_
 
+#include <cstddef>
 #include <memory>
 
 // A search of the current directory for the entries whose names match a
@@ -10,6 +11,9 @@
 // the order the system lists them.
 class DirectorySearch {
  public:
+  // The longest name, with its terminating zero, that a search yields.
+  static constexpr size_t kMaxNameSize = 260;
+
   DirectorySearch();
   DirectorySearch(const DirectorySearch&) = delete;
   DirectorySearch& operator=(const DirectorySearch&) = delete;
@@ -35,6 +39,19 @@ class DirectorySearch {
 // everything in a 4096-byte buffer otherwise, written out at exit. Call it
 // before anything is printed.
 void SetUpStandardOutput();
+
+// Writes `text` to standard output. On a console it shows as the
+// characters it spells, whatever the console's code page; into a file or
+// pipe its bytes go unchanged.
+void WriteOutput(const char* text);
+
+// Makes the signals that would end the program (on Windows: Ctrl+C,
+// Ctrl+Break and closing the console) first remove an unfinished tag file
+// and put the terminal back as it was; the program then ends as the signal
+// has it. A signal that was ignored at start stays ignored. A file that
+// outgrows the size limit fails to be written instead of ending the
+// program.
+void HandleEndingSignals();
 
 // Waits for one key press on the console, never on standard input, with
 // echo, line editing and control keys off, and puts the console back as

@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +12,10 @@
 #include <string>
 
 #include "driver/platform.h"
+#include "io/replacement_file.h"
+
+static_assert(sizeof(dirent::d_name) <= DirectorySearch::kMaxNameSize,
+              "every name the search yields fits the batch's copy");
 
 struct DirectorySearch::State {
   DIR* directory = nullptr;
@@ -83,22 +88,59 @@ void SetUpStandardOutput() {
   }
 }
 
+void WriteOutput(const char* text) { (void)fputs(text, stdout); }
+
 namespace {
 
-// The terminal and the mode to put back, for the signal handler.
-int g_terminal = -1;
+// The terminal that the key wait has switched to raw mode, or -1, and the
+// mode to put back; the signal handler reads both.
+std::atomic<int> g_raw_terminal{-1};
 struct termios g_saved_mode;
+static_assert(std::atomic<int>::is_always_lock_free,
+              "a signal handler reads the raw terminal");
 
-// The signals that may end the process during the wait; each puts the
-// terminal back before the process ends as the signal would have it.
-constexpr int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+// The signals whose default action ends the process and that someone else
+// sends to end it; the last three are Linux's own. The signals of the
+// program's own faults (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP,
+// SIGSYS) keep their defaults, so that a crash is reported as one.
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+                                  SIGPOLL, SIGPWR,  SIGSTKFLT};
 
-void RestoreAndEnd(int signal_number) {
-  tcsetattr(g_terminal, TCSANOW, &g_saved_mode);
+void CleanUpAndEnd(int signal_number) {
+  RemoveUnfinishedReplacement();
+  const int terminal = g_raw_terminal;
+  if (terminal >= 0) tcsetattr(terminal, TCSANOW, &g_saved_mode);
   // SA_RESETHAND has put the default action back; it takes effect when
   // this handler returns.
   (void)raise(signal_number);
 }
+
+// Installs `action` for `signal_number` unless the signal is ignored.
+void HandleUnlessIgnored(int signal_number, const struct sigaction& action) {
+  struct sigaction current;
+  if (sigaction(signal_number, nullptr, &current) == 0 &&
+      current.sa_handler != SIG_IGN)
+    (void)sigaction(signal_number, &action, nullptr);
+}
+
+}  // namespace
+
+void HandleEndingSignals() {
+  // Past the file size limit a write then fails like any short write.
+  (void)signal(SIGXFSZ, SIG_IGN);
+  struct sigaction action = {};
+  action.sa_handler = CleanUpAndEnd;
+  action.sa_flags = SA_RESETHAND;
+  // One clean-up at a time.
+  sigfillset(&action.sa_mask);
+  for (int signal_number : kEndingSignals)
+    HandleUnlessIgnored(signal_number, action);
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
+    HandleUnlessIgnored(signal_number, action);
+}
+
+namespace {
 
 // Reads one byte, waiting at most `timeout_ms` milliseconds, or for ever
 // when it is negative. Returns false on a timeout, an end or an error.
@@ -157,15 +199,6 @@ void WaitForKey() {
     return;
   }
 
-  g_terminal = fd;
-  g_saved_mode = saved;
-  struct sigaction restore = {};
-  restore.sa_handler = RestoreAndEnd;
-  restore.sa_flags = SA_RESETHAND;
-  sigemptyset(&restore.sa_mask);
-  struct sigaction previous[sizeof kEndingSignals / sizeof *kEndingSignals];
-  for (size_t i = 0; i < sizeof kEndingSignals / sizeof *kEndingSignals; ++i)
-    sigaction(kEndingSignals[i], &restore, &previous[i]);
   // Should the job be moved to the background meanwhile, reads and mode
   // changes fail instead of stopping the process.
   struct sigaction ignore = {};
@@ -181,17 +214,19 @@ void WaitForKey() {
   raw.c_iflag &= ~IXON;
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
+  // Announced before the switch, so that an ending signal always finds the
+  // mode to put back.
+  g_saved_mode = saved;
+  g_raw_terminal = fd;
   // TCSANOW keeps pending input: a key pressed during the run counts.
   if (tcsetattr(fd, TCSANOW, &raw) == 0) {
     unsigned char first;
     if (ReadByte(fd, -1, &first)) ReadRestOfKey(fd, first);
     tcsetattr(fd, TCSANOW, &saved);
   }
+  g_raw_terminal = -1;
 
   sigaction(SIGTTIN, &previous_ttin, nullptr);
   sigaction(SIGTTOU, &previous_ttou, nullptr);
-  for (size_t i = 0; i < sizeof kEndingSignals / sizeof *kEndingSignals; ++i)
-    sigaction(kEndingSignals[i], &previous[i], nullptr);
   close(fd);
-  g_terminal = -1;
 }

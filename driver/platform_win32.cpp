@@ -3,6 +3,11 @@
 #include <cstdio>
 
 #include "driver/platform.h"
+#include "io/replacement_file.h"
+
+static_assert(sizeof(WIN32_FIND_DATAA::cFileName) <=
+                  DirectorySearch::kMaxNameSize,
+              "every name the search yields fits the batch's copy");
 
 struct DirectorySearch::State {
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -32,10 +37,59 @@ void DirectorySearch::Close() {
   state_->handle = INVALID_HANDLE_VALUE;
 }
 
+namespace {
+
+// Standard output when it is a console, written in UTF-16; null otherwise.
+HANDLE g_console_output = nullptr;
+
+// The console input that the key wait has changed, or null, and the mode
+// to put back; the control handler reads both under the lock.
+SRWLOCK g_console_lock = SRWLOCK_INIT;
+HANDLE g_changed_console = nullptr;
+DWORD g_saved_mode = 0;
+
+// Runs on a thread of its own when Ctrl+C, Ctrl+Break or closing the
+// console would end the program.
+BOOL WINAPI CleanUpOnConsoleEvent(DWORD /*event*/) {
+  RemoveUnfinishedReplacement();
+  AcquireSRWLockExclusive(&g_console_lock);
+  if (g_changed_console != nullptr)
+    SetConsoleMode(g_changed_console, g_saved_mode);
+  ReleaseSRWLockExclusive(&g_console_lock);
+  // Not handled: the system's own handler ends the process as it would
+  // have.
+  return FALSE;
+}
+
+// Switches `console` to `mode`, remembering `saved` for the control
+// handler, or forgets it when `saved` is null.
+void SetWaitMode(HANDLE console, DWORD mode, const DWORD* saved) {
+  AcquireSRWLockExclusive(&g_console_lock);
+  SetConsoleMode(console, mode);
+  g_changed_console = saved != nullptr ? console : nullptr;
+  if (saved != nullptr) g_saved_mode = *saved;
+  ReleaseSRWLockExclusive(&g_console_lock);
+}
+
+// Whether a key event ends the wait: a key press that gives a character,
+// or one of a cursor, function or editing key. Modifier and lock keys give
+// no character, so alone they never end it.
+bool EndsWait(const KEY_EVENT_RECORD& key) {
+  if (!key.bKeyDown) return false;
+  const WORD code = key.wVirtualKeyCode;
+  return key.uChar.UnicodeChar != 0 || (code >= VK_F1 && code <= VK_F24) ||
+         (code >= VK_PRIOR && code <= VK_DOWN) || code == VK_INSERT ||
+         code == VK_DELETE || code == VK_CLEAR;
+}
+
+}  // namespace
+
 void SetUpStandardOutput() {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode;
-  if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0) {
-    // The C library does not line-buffer; unbuffered shows each line.
+  if (GetConsoleMode(output, &mode) != 0) {
+    g_console_output = output;
+    // Anything that still goes through the C library shows at once.
     (void)setvbuf(stdout, nullptr, _IONBF, 0);
   } else {
     static char buffer[4096];
@@ -43,19 +97,26 @@ void SetUpStandardOutput() {
   }
 }
 
-namespace {
-
-// Keys that send no character but an extended code: cursor and function
-// keys and their neighbours.
-bool IsExtendedKey(const KEY_EVENT_RECORD& key) {
-  if ((key.dwControlKeyState & ENHANCED_KEY) != 0) return true;
-  WORD code = key.wVirtualKeyCode;
-  return (code >= VK_F1 && code <= VK_F24) ||
-         (code >= VK_PRIOR && code <= VK_DOWN) || code == VK_INSERT ||
-         code == VK_DELETE || code == VK_CLEAR;
+void WriteOutput(const char* text) {
+  // The names are in the program's code page (UTF-8, by its manifest); the
+  // console would read the bytes in its own.
+  wchar_t wide[2 * DirectorySearch::kMaxNameSize];
+  const int length = g_console_output == nullptr
+                         ? 0
+                         : MultiByteToWideChar(CP_ACP, 0, text, -1, wide,
+                                               sizeof wide / sizeof *wide);
+  if (length > 0) {
+    DWORD written;
+    WriteConsoleW(g_console_output, wide, static_cast<DWORD>(length - 1),
+                  &written, nullptr);
+  } else {
+    (void)fputs(text, stdout);
+  }
 }
 
-}  // namespace
+void HandleEndingSignals() {
+  SetConsoleCtrlHandler(CleanUpOnConsoleEvent, TRUE);
+}
 
 void WaitForKey() {
   // Opened at the first wait and kept until the program ends.
@@ -67,14 +128,16 @@ void WaitForKey() {
     return;
   // Mode changes leave pending input alone: a key pressed during the run
   // ends the wait at once.
-  SetConsoleMode(console, saved & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
-                                    ENABLE_PROCESSED_INPUT));
+  SetWaitMode(
+      console,
+      saved & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT),
+      &saved);
+  // The wide call, so that a key outside the console's code page still
+  // gives its character.
   INPUT_RECORD record;
   DWORD count;
-  while (ReadConsoleInputA(console, &record, 1, &count) && count == 1) {
-    if (record.EventType != KEY_EVENT) continue;
-    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
-    if (key.bKeyDown && (key.uChar.AsciiChar != 0 || IsExtendedKey(key))) break;
+  while (ReadConsoleInputW(console, &record, 1, &count) && count == 1) {
+    if (record.EventType == KEY_EVENT && EndsWait(record.Event.KeyEvent)) break;
   }
-  SetConsoleMode(console, saved);
+  SetWaitMode(console, saved, nullptr);
 }
