@@ -66,6 +66,23 @@ class TerminalRun {
   // Types `keys` before the program starts.
   void TypeAhead(const char* keys) const { Type(keys); }
 
+  // Leaves the directory without models.
+  void RemoveModels() const { unlink((dir_ / "a.md3").c_str()); }
+
+  // Adds `count` more models, named m00.md3 onwards.
+  void AddModels(int count) const {
+    ModelBuilder model;
+    for (int i = 0; i < count; ++i) {
+      char name[16];
+      snprintf(name, sizeof name, "m%02d.md3", i);
+      WriteFileBytes(dir_ / name, model.Build());
+    }
+  }
+
+  // Starts the program with `signal_number` ignored, as nohup or a shell
+  // starting a background job would.
+  void IgnoreAtStart(int signal_number) { ignored_ = signal_number; }
+
   // Starts the program; `background` puts it outside the terminal's
   // foreground process group.
   void Start(bool background = false) {
@@ -75,6 +92,7 @@ class TerminalRun {
     if (input_ == Input::kPipe && pipe(in) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      if (ignored_ != 0) signal(ignored_, SIG_IGN);
       setsid();
       if (ioctl(slave_, TIOCSCTTY, 0) != 0) _exit(120);
       dup2(input_ == Input::kPipe ? in[0] : open("/dev/null", O_RDONLY), 0);
@@ -85,8 +103,7 @@ class TerminalRun {
         pid_t child = fork();
         if (child == 0) {
           setpgid(0, 0);
-          execl(TAGBATCH_PATH, "tagbatch", static_cast<char*>(nullptr));
-          _exit(122);
+          ExecTagbatch();
         }
         int child_status;
         waitpid(child, &child_status, WUNTRACED);
@@ -96,8 +113,7 @@ class TerminalRun {
         }
         _exit(WIFEXITED(child_status) ? WEXITSTATUS(child_status) : 124);
       }
-      execl(TAGBATCH_PATH, "tagbatch", static_cast<char*>(nullptr));
-      _exit(125);
+      ExecTagbatch();
     }
     if (output_ == Output::kPipe) {
       close(out[1]);
@@ -193,6 +209,7 @@ class TerminalRun {
   int master_ = -1, slave_ = -1, out_pipe_ = -1, in_pipe_ = -1;
   Output output_;
   Input input_;
+  int ignored_ = 0;
   struct termios before_;
   pid_t pid_ = -1;
   int status_ = 0;
@@ -217,6 +234,20 @@ TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
   EXPECT_EQ(run.ReadScreenUntil("never", 200), "");
   EXPECT_EQ(run.PendingInput(), 0);
   EXPECT_TRUE(run.ModeRestored());
+}
+
+TEST(KeyWaitTest, WaitsAfterNoFilesFoundToo) {
+  TerminalRun run;
+  run.RemoveModels();
+  run.Start();
+  EXPECT_EQ(run.ReadScreenUntil("No Files Found\r\n", kTimeoutMs),
+            "No Files Found\r\n");
+  ASSERT_TRUE(run.WaitForKeyMode());
+  SleepMs(100);
+  EXPECT_TRUE(run.Running());
+  run.Type("x");
+  ASSERT_TRUE(run.WaitForExit());
+  EXPECT_TRUE(run.ExitedCleanly());
 }
 
 TEST(KeyWaitTest, ControlKeysAreOrdinaryKeys) {
@@ -287,8 +318,21 @@ TEST(KeyWaitTest, PipedOutputArrivesAfterTheKey) {
   EXPECT_TRUE(run.ExitedCleanly());
 }
 
+// Between 6,144 and 8,191 bytes of output: a smaller block than 4096
+// bytes would have sent more of it before the key.
+TEST(KeyWaitTest, PipedOutputIsWrittenIn4096ByteBlocks) {
+  TerminalRun run(TerminalRun::Output::kPipe);
+  run.AddModels(85);
+  run.Start();
+  ASSERT_TRUE(run.WaitForKeyMode());
+  EXPECT_EQ(run.ReadPipeUntil("never", 500).size(), 4096u);
+  run.Type(" ");
+  ASSERT_TRUE(run.WaitForExit());
+  EXPECT_EQ(run.ReadPipeUntil("never", 500).size(), 85u * 76 + 72 - 4096);
+}
+
 TEST(KeyWaitTest, EndingSignalsPutTheTerminalBack) {
-  for (int signal_number : {SIGTERM, SIGHUP}) {
+  for (int signal_number : {SIGTERM, SIGHUP, SIGINT}) {
     SCOPED_TRACE(signal_number);
     TerminalRun run;
     run.Start();
@@ -307,6 +351,23 @@ TEST(KeyWaitTest, BackgroundJobDoesNotWait) {
   ASSERT_TRUE(run.WaitForExit(5000));
   EXPECT_TRUE(run.ExitedCleanly());
   EXPECT_TRUE(run.ModeRestored());
+}
+
+TEST(KeyWaitTest, SignalsIgnoredAtStartStayIgnored) {
+  for (int signal_number : {SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    TerminalRun run;
+    run.IgnoreAtStart(signal_number);
+    run.Start();
+    ASSERT_TRUE(run.WaitForKeyMode());
+    kill(run.pid(), signal_number);
+    SleepMs(200);
+    EXPECT_TRUE(run.Running());
+    run.Type("x");
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_TRUE(run.ExitedCleanly());
+    EXPECT_TRUE(run.ModeRestored());
+  }
 }
 
 }  // namespace

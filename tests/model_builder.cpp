@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "md3/little_endian.h"
 
@@ -86,6 +88,19 @@ std::vector<uint8_t> ExpectedTagFile(const ModelBuilder& model) {
     memcpy(out.data() + 16, model_bytes.data() + model.TagBlockOffset(),
            records);
   return out;
+}
+
+bool WriteLargeModel(const std::string& path, int32_t tags) {
+  ModelBuilder model;
+  std::vector<uint8_t> bytes = model.Build();
+  const uint64_t end =
+      model.TagBlockOffset() + uint64_t{kTagSize} * static_cast<uint64_t>(tags);
+  SetInt32(&bytes, 80, tags);
+  if (!WriteFileBytes(path, bytes)) return false;
+  // Growing the file leaves a hole, which reads as zero bytes.
+  std::error_code error;
+  std::filesystem::resize_file(path, end, error);
+  return !error;
 }
 
 bool WriteFileBytes(const std::string& path,

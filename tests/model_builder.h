@@ -31,6 +31,11 @@ void SetInt32(std::vector<uint8_t>* bytes, size_t offset, int32_t value);
 // The tag file that the model built by `model` should give.
 std::vector<uint8_t> ExpectedTagFile(const ModelBuilder& model);
 
+// Writes a model of `tags` tags whose records are all zero bytes, as a
+// sparse file where the system has them, so that even the largest count
+// costs little disk space; false on failure.
+bool WriteLargeModel(const std::string& path, int32_t tags);
+
 // Writes `bytes` to `path`; false on failure.
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 

@@ -18,10 +18,42 @@ long NowMs() {
   return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
 
+// The command that runs the program: its path, behind the emulator's
+// command line when there is one.
+const char* const kCommand[] = {TAGBATCH_COMMAND};
+constexpr size_t kCommandLength = sizeof kCommand / sizeof *kCommand;
+
 }  // namespace
 
+void ExecTagbatch(const char* argument) {
+  const char* argv[kCommandLength + 2] = {};
+  for (size_t i = 0; i < kCommandLength; ++i) argv[i] = kCommand[i];
+  argv[kCommandLength] = argument;
+  execv(argv[0], const_cast<char* const*>(argv));
+  _exit(127);
+}
+
+bool CanLimitAddressSpace() {
+  return kCommandLength == 1 && TAGBATCH_SANITIZED == 0;
+}
+
+pid_t StartTagbatch(const std::string& directory) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (chdir(directory.c_str()) != 0) _exit(127);
+    ExecTagbatch();
+  }
+  return pid;
+}
+
 RunResult RunTagbatch(const std::string& directory, const char* argument,
-                      int stdin_fd, int timeout_ms) {
+                      int stdin_fd, int timeout_ms,
+                      const std::function<void()>& prepare) {
   RunResult result;
   int out[2];
   int err[2];
@@ -36,8 +68,8 @@ RunResult RunTagbatch(const std::string& directory, const char* argument,
     close(out[0]);
     close(err[0]);
     if (chdir(directory.c_str()) != 0) _exit(127);
-    execl(TAGBATCH_PATH, "tagbatch", argument, static_cast<char*>(nullptr));
-    _exit(127);
+    if (prepare) prepare();
+    ExecTagbatch(argument);
   }
   close(out[1]);
   close(err[1]);

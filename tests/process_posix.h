@@ -2,6 +2,8 @@
 #ifndef TAGBATCH_TESTS_PROCESS_POSIX_H_
 #define TAGBATCH_TESTS_PROCESS_POSIX_H_
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 
@@ -14,10 +16,24 @@ struct RunResult {
 
 // Runs the program in `directory` with no terminal: in a new session, with
 // standard input from /dev/null (or `stdin_fd` when not negative) and both
-// output streams captured. A run longer than `timeout_ms` is killed.
+// output streams captured. `prepare`, if given, runs in the child first, as
+// a user's shell would set limits. A run longer than `timeout_ms` is killed.
 RunResult RunTagbatch(const std::string& directory,
                       const char* argument = nullptr, int stdin_fd = -1,
-                      int timeout_ms = 20000);
+                      int timeout_ms = 20000,
+                      const std::function<void()>& prepare = nullptr);
+
+// Starts the program in `directory` as RunTagbatch does, with its output
+// discarded, and returns its process id without waiting.
+pid_t StartTagbatch(const std::string& directory);
+
+// Replaces the calling process with the program, given `argument` (if not
+// null); under an emulator when the tests run under one. Never returns.
+[[noreturn]] void ExecTagbatch(const char* argument = nullptr);
+
+// Whether a limit on the program's address space leaves it working: not
+// under the sanitizers or an emulator, which reserve a great deal of it.
+bool CanLimitAddressSpace();
 
 // Runs `body` in a forked child and returns its result, or -1 if the child
 // did not end normally.

@@ -1,14 +1,18 @@
 // The program end to end, run with no terminal in fresh directories.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <ctime>
 
+#include "md3/little_endian.h"
 #include "tests/model_builder.h"
 #include "tests/process_posix.h"
 #include "tests/scratch_dir.h"
@@ -46,6 +50,28 @@ std::string InListingOrder(
     }
   }
   return out;
+}
+
+const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
+
+// Sets a resource limit in the child, as a user's `ulimit` would.
+std::function<void()> Limit(int resource, rlim_t limit) {
+  return [resource, limit] {
+    struct rlimit value = {limit, limit};
+    if (setrlimit(resource, &value) != 0) _exit(126);
+  };
+}
+
+// The size of `path` and its first `count` bytes.
+std::pair<off_t, std::vector<uint8_t>> SizeAndStart(const std::string& path,
+                                                    size_t count) {
+  struct stat status = {};
+  stat(path.c_str(), &status);
+  std::vector<uint8_t> start(count, 0);
+  int fd = open(path.c_str(), O_RDONLY);
+  start.resize(static_cast<size_t>(read(fd, start.data(), count)));
+  close(fd);
+  return {status.st_size, start};
 }
 
 void ExpectCleanExit(const RunResult& run) {
@@ -203,8 +229,7 @@ TEST(TagbatchTest, ExitsCleanlyWhenNobodyReadsTheOutput) {
       dup2(null, 0);
       dup2(null, 2);
       if (chdir(dir.path().c_str()) != 0) _exit(127);
-      execl(TAGBATCH_PATH, "tagbatch", static_cast<char*>(nullptr));
-      _exit(127);
+      ExecTagbatch();
     }
     int status;
     waitpid(pid, &status, 0);
@@ -213,6 +238,85 @@ TEST(TagbatchTest, ExitsCleanlyWhenNobodyReadsTheOutput) {
   close(out[1]);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(ReadFileBytes(dir / "a.tag").size(), 16u);
+}
+
+// Past the file size limit a tag file fails like any short write; the
+// batch goes on. The limits fall on the header, the records and the
+// output buffer's boundaries.
+TEST(TagbatchTest, FileSizeLimitFailsOneModelOnly) {
+  ScratchDir dir;
+  ModelBuilder large;
+  large.tags = 100;  // A tag file of 11,216 bytes.
+  ModelBuilder small;
+  small.tags = 1;  // 128 bytes.
+  ASSERT_TRUE(WriteFileBytes(dir / "large.md3", large.Build()));
+  ASSERT_TRUE(WriteFileBytes(dir / "small.md3", small.Build()));
+  for (rlim_t limit : {0, 1, 15, 16, 17, 127, 128, 4095, 4096, 4097, 11215}) {
+    SCOPED_TRACE(limit);
+    ASSERT_TRUE(WriteFileBytes(dir / "large.tag", kOld));
+    unlink((dir / "small.tag").c_str());
+    RunResult run =
+        RunTagbatch(dir.path(), nullptr, -1, 20000, Limit(RLIMIT_FSIZE, limit));
+    ExpectCleanExit(run);
+    const bool small_fits = limit >= 128;
+    EXPECT_EQ(
+        run.out,
+        InListingOrder(
+            dir.path(),
+            {{"large.md3", Loaded("large.md3", "large.tag", false)},
+             {"small.md3", Loaded("small.md3", "small.tag", small_fits)}}));
+    EXPECT_EQ(ReadFileBytes(dir / "large.tag"), kOld);
+    std::vector<std::string> names = {"large.md3", "large.tag", "small.md3"};
+    if (small_fits) names.emplace_back("small.tag");
+    EXPECT_EQ(dir.List(), names);
+  }
+}
+
+// The records stream through fixed buffers, so a count whose records
+// would not fit in memory at once still converts.
+TEST(TagbatchTest, TagCountLargerThanMemoryConverts) {
+  if (!CanLimitAddressSpace())
+    GTEST_SKIP() << "the sanitizers and the emulator need the address space";
+  constexpr int32_t kTags = 1000000;  // 112 MB of records.
+  constexpr rlim_t kAddressSpace = rlim_t{48} << 20;
+  ScratchDir dir;
+  ASSERT_TRUE(WriteLargeModel(dir / "large.md3", kTags));
+  RunResult run = RunTagbatch(dir.path(), nullptr, -1, 120000,
+                              Limit(RLIMIT_AS, kAddressSpace));
+  ExpectCleanExit(run);
+  EXPECT_EQ(run.out, Loaded("large.md3", "large.tag", true));
+  auto [size, header] = SizeAndStart(dir / "large.tag", 16);
+  EXPECT_EQ(size, 16 + off_t{112} * kTags);
+  ASSERT_EQ(header.size(), 16u);
+  EXPECT_EQ(DecodeInt32(header.data() + 8), kTags);
+}
+
+// A signal that ends the program in the middle of a tag file leaves the
+// old tag file and no temporary file.
+TEST(TagbatchTest, EndingSignalsDuringAWriteLeaveNoDebris) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    ScratchDir dir;
+    // Far more than can be written before the signal arrives.
+    ASSERT_TRUE(WriteLargeModel(dir / "large.md3", 4000000));
+    ASSERT_TRUE(WriteFileBytes(dir / "large.tag", kOld));
+    const pid_t pid = StartTagbatch(dir.path());
+    bool writing = false;
+    for (int waited = 0; waited < 20000 && !writing; ++waited) {
+      for (const std::string& name : dir.List())
+        writing = writing || name.compare(0, 10, ".tagbatch-") == 0;
+      const struct timespec pause = {0, 1000000};
+      if (!writing) nanosleep(&pause, nullptr);
+    }
+    EXPECT_TRUE(writing);
+    kill(pid, signal_number);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), signal_number);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"large.md3", "large.tag"}));
+    EXPECT_EQ(ReadFileBytes(dir / "large.tag"), kOld);
+  }
 }
 
 }  // namespace
