@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """The Windows build end to end under Wine, compared with the Linux build.
 
-    windows_e2e_test.py TAGBATCH_EXE HOST_BUILD_DIR WINE
+    windows_e2e_test.py TAGBATCH_EXE CONSOLE_KEYS_EXE HOST_BUILD_DIR WINE
 
 HOST_BUILD_DIR is a Linux build folder: its tagbatch gives the reference
-output and its tests/modelgen writes the models.
+output and its tests/modelgen writes the models. CONSOLE_KEYS_EXE puts key
+presses that a terminal cannot send into the console.
 """
 import os
 import pty
+import re
 import select
 import shutil
 import struct
@@ -17,7 +19,8 @@ import tempfile
 import time
 import unittest
 
-EXE, HOST_BUILD, WINE = (os.path.abspath(arg) for arg in sys.argv[1:4])
+EXE, CONSOLE_KEYS, HOST_BUILD, WINE = (os.path.abspath(arg)
+                                       for arg in sys.argv[1:5])
 HOST_TAGBATCH = os.path.join(HOST_BUILD, "tagbatch")
 MODELGEN = os.path.join(HOST_BUILD, "tests", "modelgen")
 OLD = b"old tag file\n"
@@ -161,6 +164,70 @@ class WindowsBuildTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertTrue(out.endswith(b"Tag file created successfully\r\n"))
 
+    def start_on_console(self, *command):
+        """Starts a Windows command in the test's folder with a console on a
+        fresh terminal (Wine makes one there); returns its pid and the
+        terminal."""
+        pid, terminal = pty.fork()
+        if pid == 0:
+            os.chdir(self.dir)
+            os.environ["WINEDEBUG"] = "-all"
+            os.execv(WINE, [WINE, *command])
+        self.addCleanup(os.close, terminal)
+        self.addCleanup(stop, pid)
+        return pid, terminal
+
+    def test_modifier_keys_alone_do_not_end_the_wait(self):
+        self.write("a.md3", sample("head.md3"))
+        shutil.copy(EXE, self.dir)
+        shutil.copy(CONSOLE_KEYS, self.dir)
+        for modifier in ("rctrl", "altgr"):
+            with self.subTest(modifier=modifier):
+                pid, terminal = self.start_on_console(
+                    "cmd", "/c", "console_keys.exe %s & tagbatch.exe" % modifier)
+                self.assertIn(b"created successfully",
+                              read_until(terminal, b"created successfully"))
+                time.sleep(1)
+                self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
+                # A character outside the console's code page ends it.
+                os.write(terminal, "€".encode())
+                self.assertEqual(wait_for(pid), 0)
+
+    def test_names_show_on_the_console_as_they_are(self):
+        self.write("日本.md3", sample("head.md3"))
+        shutil.copy(EXE, self.dir)
+        pid, terminal = self.start_on_console(
+            "cmd", "/c", "chcp & tagbatch.exe & chcp")
+        shown = read_until(terminal, b"created successfully")
+        os.write(terminal, b"x")
+        self.assertEqual(wait_for(pid), 0)
+        shown += read_until(terminal, b"never", seconds=2)
+        # The console draws spaces as cursor moves; only the names matter.
+        self.assertIn("日本.md3".encode(), shown)
+        self.assertIn("日本.tag".encode(), shown)
+        pages = re.findall(rb"Active code page: (\d+)", shown)
+        self.assertEqual(len(pages), 2)
+        self.assertEqual(pages[0], pages[1])
+
+    def test_ctrl_c_during_a_conversion_leaves_no_temporary_file(self):
+        # Far more than can be written before Ctrl+C arrives; sparse.
+        count = 2000000
+        with open(os.path.join(self.dir, "big.md3"), "wb") as model:
+            model.write(patched(patched(bytes(108), 80, count), 96, 108))
+            model.truncate(108 + 112 * count)
+        self.write("big.tag", OLD)
+        pid, terminal = self.start_on_console(EXE)
+        deadline = time.time() + 60
+        while (not any(name.startswith(".tagbatch-")
+                       for name in os.listdir(self.dir))
+               and time.time() < deadline):
+            time.sleep(0.001)
+        os.write(terminal, b"\x03")
+        wait_for(pid)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["big.md3", "big.tag"])
+        with open(os.path.join(self.dir, "big.tag"), "rb") as tag:
+            self.assertEqual(tag.read(), OLD)
+
     def test_key_wait_on_the_console(self):
         # Wine gives a program started on a terminal a console on it.
         self.write("a.md3", sample("head.md3"))
@@ -184,6 +251,13 @@ class WindowsBuildTest(unittest.TestCase):
                         os.kill(pid, 9)
                         os.waitpid(pid, 0)
                     os.close(terminal)
+
+
+def stop(pid):
+    """Kills `pid` unless it has ended, and collects it."""
+    if wait_for(pid, 0) is None:
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
 
 
 def read_until(fd, text, seconds=60):
