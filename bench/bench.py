@@ -2,7 +2,10 @@
 """Measures a batch run: models per second, system calls per model and peak
 resident memory. It generates its models with the project's own model
 generator in a scratch directory (on /dev/shm when there is one) and runs
-the release build there with no terminal.
+the release build there with no terminal. The largest tag count the format
+stores is converted for real, under a 600 MB address-space limit, as a
+sparse model of 2 GiB (its tag file takes 2 GiB of the scratch space for a
+moment).
 
     python3 bench/bench.py                  # build into build-bench, 20,000 models
     python3 bench/bench.py --build build    # use an existing build folder
@@ -10,6 +13,7 @@ the release build there with no terminal.
 import argparse
 import os
 import platform
+import resource
 import shutil
 import statistics
 import subprocess
@@ -19,6 +23,8 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CLAIMED_TAGS = 2_000_000_000
+LARGEST_TAGS = 19_173_960
+ADDRESS_SPACE_LIMIT = 600_000 * 1024
 
 
 def build(folder):
@@ -30,12 +36,18 @@ def build(folder):
                    stdout=subprocess.DEVNULL)
 
 
-def spawn(command, directory):
+def spawn(command, directory, address_space=None):
     """Starts `command` in `directory` as the program is run in a script:
-    a new session, no terminal, standard input empty, output discarded."""
+    a new session, no terminal, standard input empty, output discarded;
+    with `address_space` bytes at most, when given."""
+    def limit():
+        if address_space is not None:
+            resource.setrlimit(resource.RLIMIT_AS,
+                               (address_space, address_space))
     return subprocess.Popen(command, cwd=directory, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, start_new_session=True)
+                            stderr=subprocess.DEVNULL, start_new_session=True,
+                            preexec_fn=limit)
 
 
 def timed_run(program, directory):
@@ -45,19 +57,22 @@ def timed_run(program, directory):
     return time.perf_counter() - start
 
 
-def peak_memory_kib(program, directory):
+def peak_memory_kib(program, directory, address_space=None):
     """Peak resident memory of one run in KiB, from GNU time when there is
     one. Without it the figure comes from the forked child, whose peak
     includes what the benchmark itself had before the exec."""
     gnu_time = "/usr/bin/time"
     if os.access(gnu_time, os.X_OK):
         with tempfile.NamedTemporaryFile("r") as report:
-            spawn([gnu_time, "-f", "%M", "-o", report.name, program],
-                  directory).wait()
+            if spawn([gnu_time, "-f", "%M", "-o", report.name, program],
+                     directory, address_space).wait() != 0:
+                sys.exit("bench: the program failed")
             return int(report.read().split()[-1])
-    process = spawn([program], directory)
+    process = spawn([program], directory, address_space)
     _, status, usage = os.wait4(process.pid, 0)
     process.returncode = status
+    if status != 0:
+        sys.exit("bench: the program failed")
     return usage.ru_maxrss
 
 
@@ -106,13 +121,17 @@ def main():
     scratch_base = "/dev/shm" if os.path.isdir("/dev/shm") else None
     with tempfile.TemporaryDirectory(prefix="tagbatch-bench.",
                                      dir=scratch_base) as scratch:
-        many, one, claim, empty = (os.path.join(scratch, name)
-                                   for name in ("many", "one", "claim", "empty"))
-        for directory in (many, one, claim, empty):
+        many, one, none, claim, largest, empty = (
+            os.path.join(scratch, name) for name in
+            ("many", "one", "none", "claim", "largest", "empty"))
+        for directory in (many, one, none, claim, largest, empty):
             os.mkdir(directory)
         subprocess.run([modelgen, "batch", many, str(args.models)], check=True)
         subprocess.run([modelgen, "batch", one, "1"], check=True)
+        subprocess.run([modelgen, "large", none, "0"], check=True)
         subprocess.run([modelgen, "claim", claim, str(CLAIMED_TAGS)],
+                       check=True)
+        subprocess.run([modelgen, "large", largest, str(LARGEST_TAGS)],
                        check=True)
 
         timed_run(program, many)  # Warm-up; later runs replace tag files.
@@ -123,7 +142,15 @@ def main():
         startup = system_calls(program, empty)
         memory = {name: peak_memory_kib(program, directory)
                   for name, directory in (("one", one), ("many", many),
-                                          ("claim", claim))}
+                                          ("none", none), ("claim", claim))}
+        start = time.perf_counter()
+        memory["largest"] = peak_memory_kib(program, largest,
+                                            ADDRESS_SPACE_LIMIT)
+        largest_seconds = time.perf_counter() - start
+        tag_file = os.path.join(largest, "large.tag")
+        if os.path.getsize(tag_file) != 16 + 112 * LARGEST_TAGS:
+            sys.exit("bench: the largest model was not converted completely")
+        os.unlink(tag_file)
 
     print(f"machine: {machine()}")
     print(f"models: {args.models} (1 to 7 frames, 0 to 4 tags) in "
@@ -137,7 +164,12 @@ def main():
               f"({calls} in all, {startup} for a run with no models)")
     print(f"peak resident memory: 1 model {memory['one']} KiB, "
           f"{args.models} models {memory['many']} KiB, "
+          f"a model with no tags {memory['none']} KiB, "
           f"a model claiming {CLAIMED_TAGS:,} tags {memory['claim']} KiB")
+    print(f"largest tag count: {LARGEST_TAGS:,} tags (2 GiB) converted "
+          f"completely in {largest_seconds:.1f} s under a "
+          f"{ADDRESS_SPACE_LIMIT // 1024:,} KiB address-space limit, "
+          f"peak resident memory {memory['largest']} KiB")
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 //   modelgen batch DIR N      N models like real ones: 1 to 7 frames and
 //                             0 to 4 tags, named model00000.md3 onwards
 //   modelgen claim DIR COUNT  claim.md3, a small model claiming COUNT tags
+//   modelgen large DIR COUNT  large.md3, a sparse model holding COUNT tags
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,7 +15,7 @@ namespace {
 int Usage() {
   (void)fputs(
       "usage: modelgen samples DIR | modelgen batch DIR N | "
-      "modelgen claim DIR COUNT\n",
+      "modelgen claim DIR COUNT | modelgen large DIR COUNT\n",
       stderr);
   return 2;
 }
@@ -62,6 +63,14 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> bytes = model.Build();
     SetInt32(&bytes, 80, static_cast<int32_t>(strtol(argv[3], nullptr, 10)));
     return Write(directory, "claim.md3", bytes) ? 0 : 1;
+  }
+  if (mode == "large" && argc == 4) {
+    const std::string path = directory + "/large.md3";
+    if (WriteLargeModel(path,
+                        static_cast<int32_t>(strtol(argv[3], nullptr, 10))))
+      return 0;
+    (void)fprintf(stderr, "modelgen: cannot write %s\n", path.c_str());
+    return 1;
   }
   return Usage();
 }
