@@ -74,7 +74,7 @@ class TerminalRun {
     ModelBuilder model;
     for (int i = 0; i < count; ++i) {
       char name[16];
-      snprintf(name, sizeof name, "m%02d.md3", i);
+      (void)snprintf(name, sizeof name, "m%02d.md3", i);
       WriteFileBytes(dir_ / name, model.Build());
     }
   }
@@ -92,7 +92,7 @@ class TerminalRun {
     if (input_ == Input::kPipe && pipe(in) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
-      if (ignored_ != 0) signal(ignored_, SIG_IGN);
+      if (ignored_ != 0) (void)signal(ignored_, SIG_IGN);
       setsid();
       if (ioctl(slave_, TIOCSCTTY, 0) != 0) _exit(120);
       dup2(input_ == Input::kPipe ? in[0] : open("/dev/null", O_RDONLY), 0);

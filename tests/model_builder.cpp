@@ -93,8 +93,8 @@ std::vector<uint8_t> ExpectedTagFile(const ModelBuilder& model) {
 bool WriteLargeModel(const std::string& path, int32_t tags) {
   ModelBuilder model;
   std::vector<uint8_t> bytes = model.Build();
-  const uint64_t end =
-      model.TagBlockOffset() + uint64_t{kTagSize} * static_cast<uint64_t>(tags);
+  const uint64_t records = kTagSize * static_cast<uint64_t>(tags);
+  const uint64_t end = model.TagBlockOffset() + records;
   SetInt32(&bytes, 80, tags);
   if (!WriteFileBytes(path, bytes)) return false;
   // Growing the file leaves a hole, which reads as zero bytes.

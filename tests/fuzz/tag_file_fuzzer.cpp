@@ -51,11 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(dir->List() == kNames, "no other file appears");
   const int32_t count = size >= 108 ? DecodeInt32(data + 80) : -1;
   const int32_t offset = size >= 108 ? DecodeInt32(data + 96) : -1;
+  const bool in_range = count >= 0 && count <= 19173960 && offset >= 0;
   const bool convertible =
-      count >= 0 && count <= 19173960 && offset >= 0 &&
-      (count == 0 || uint64_t{112} * static_cast<uint64_t>(count) +
-                             static_cast<uint64_t>(offset) <=
-                         size);
+      in_range && (count == 0 || 112 * static_cast<uint64_t>(count) +
+                                         static_cast<uint64_t>(offset) <=
+                                     size);
   Check(written == convertible, "converted exactly when the model allows");
   if (!written) {
     Check(tag_file == kOldTagFile, "old tag file untouched");
