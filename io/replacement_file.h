@@ -45,9 +45,17 @@ class ReplacementFile {
   void Discard();
 
  private:
+  // Writes into `temporary_` the name of the `attempt`th temporary file for
+  // process `process` beside the target, whose directory part is its first
+  // `directory_length` bytes. The name starts with a dot so that listings
+  // hide it and ends in ".tmp" so that no model search ever matches it.
+  // Returns false if it would be too long.
+  bool NameTemporary(size_t directory_length, unsigned long process,
+                     int attempt);
+
   static constexpr intptr_t kNoHandle = -1;
-  intptr_t handle_ = kNoHandle;  // A descriptor or a HANDLE.
-  bool failed_ = false;          // A write has failed.
+  intptr_t handle_ = kNoHandle;    // A descriptor or a HANDLE.
+  bool failed_ = false;            // A write has failed.
   char target_[kMaxPath] = {};     // Where the links, if any, lead.
   char temporary_[kMaxPath] = {};  // The temporary file beside it.
 };

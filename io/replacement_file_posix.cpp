@@ -35,24 +35,6 @@ mode_t Umask() {
   return mask;
 }
 
-// Writes to `path` the name of the `attempt`th temporary file beside
-// `target`, whose directory part is its first `directory_length` bytes. The
-// name starts with a dot so that listings hide it and ends in ".tmp" so
-// that no model search ever matches it. Returns false if it is too long.
-bool MakeTemporaryName(const char* target, size_t directory_length, int attempt,
-                       char* path) {
-  static const long process = getpid();
-  const int directory = static_cast<int>(directory_length);
-  const int length =
-      attempt == 0
-          ? snprintf(path, ReplacementFile::kMaxPath, "%.*s.tagbatch-%ld.tmp",
-                     directory, target, process)
-          : snprintf(path, ReplacementFile::kMaxPath,
-                     "%.*s.tagbatch-%ld-%d.tmp", directory, target, process,
-                     attempt);
-  return length > 0 && static_cast<size_t>(length) < ReplacementFile::kMaxPath;
-}
-
 // Our own identity, which does not change while we run.
 uid_t EffectiveUser() {
   static const uid_t user = geteuid();
@@ -121,11 +103,11 @@ bool ReplacementFile::Begin(const char* path) {
 
   const char* slash = strrchr(target_, '/');
   const size_t directory_length = slash == nullptr ? 0 : slash + 1 - target_;
+  static const auto process = static_cast<unsigned long>(getpid());
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < kMaxAttempts; ++attempt) {
     g_unfinished = nullptr;  // Not while the name changes.
-    if (!MakeTemporaryName(target_, directory_length, attempt, temporary_))
-      break;
+    if (!NameTemporary(directory_length, process, attempt)) break;
     g_unfinished = temporary_;
     fd = open(temporary_, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
               mode);

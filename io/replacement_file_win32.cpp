@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "io/replacement_file.h"
@@ -23,24 +22,6 @@ HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 // for the console control handler, which runs on a thread of its own.
 SRWLOCK g_lock = SRWLOCK_INIT;
 const char* g_unfinished = nullptr;
-
-// Writes to `path` the name of the `attempt`th temporary file beside
-// `target`, whose directory part is its first `directory_length` bytes; its
-// ".tmp" ending keeps it out of every model search. Returns false if it is
-// too long.
-bool MakeTemporaryName(const char* target, size_t directory_length, int attempt,
-                       char* path) {
-  static const unsigned long process = GetCurrentProcessId();
-  const int directory = static_cast<int>(directory_length);
-  const int length =
-      attempt == 0
-          ? snprintf(path, ReplacementFile::kMaxPath, "%.*s.tagbatch-%lu.tmp",
-                     directory, target, process)
-          : snprintf(path, ReplacementFile::kMaxPath,
-                     "%.*s.tagbatch-%lu-%d.tmp", directory, target, process,
-                     attempt);
-  return length > 0 && static_cast<size_t>(length) < ReplacementFile::kMaxPath;
-}
 
 // The length of the directory part of `path`, up to its last separator.
 size_t DirectoryLength(const char* path) {
@@ -73,13 +54,13 @@ bool ReplacementFile::Begin(const char* path) {
   }
 
   const size_t directory_length = DirectoryLength(target_);
+  static const unsigned long process = GetCurrentProcessId();
   HANDLE file = INVALID_HANDLE_VALUE;
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; file == INVALID_HANDLE_VALUE &&
                         error == ERROR_FILE_EXISTS && attempt < kMaxAttempts;
        ++attempt) {
-    if (!MakeTemporaryName(target_, directory_length, attempt, temporary_))
-      return false;
+    if (!NameTemporary(directory_length, process, attempt)) return false;
     // Shared for deletion, so that the control handler can remove it while
     // it is still open.
     AcquireSRWLockExclusive(&g_lock);

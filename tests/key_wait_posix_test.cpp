@@ -220,34 +220,26 @@ const char kTerminalOutput[] =
     "File Found: a.md3\r\nWriting Tag File: a.tag\r\n"
     "Tag file created successfully\r\n";
 
+// With models and without: the wait follows "No Files Found" too.
 TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
-  TerminalRun run;
-  run.Start();
-  EXPECT_EQ(run.ReadScreenUntil(kTerminalOutput, kTimeoutMs), kTerminalOutput);
-  ASSERT_TRUE(run.WaitForKeyMode());
-  SleepMs(100);
-  EXPECT_TRUE(run.Running());
-  run.Type("x");
-  ASSERT_TRUE(run.WaitForExit());
-  EXPECT_TRUE(run.ExitedCleanly());
-  // Nothing echoed, nothing left over, the terminal as it was.
-  EXPECT_EQ(run.ReadScreenUntil("never", 200), "");
-  EXPECT_EQ(run.PendingInput(), 0);
-  EXPECT_TRUE(run.ModeRestored());
-}
-
-TEST(KeyWaitTest, WaitsAfterNoFilesFoundToo) {
-  TerminalRun run;
-  run.RemoveModels();
-  run.Start();
-  EXPECT_EQ(run.ReadScreenUntil("No Files Found\r\n", kTimeoutMs),
-            "No Files Found\r\n");
-  ASSERT_TRUE(run.WaitForKeyMode());
-  SleepMs(100);
-  EXPECT_TRUE(run.Running());
-  run.Type("x");
-  ASSERT_TRUE(run.WaitForExit());
-  EXPECT_TRUE(run.ExitedCleanly());
+  for (bool models : {true, false}) {
+    SCOPED_TRACE(models ? "models" : "no models");
+    TerminalRun run;
+    if (!models) run.RemoveModels();
+    run.Start();
+    const std::string shown = models ? kTerminalOutput : "No Files Found\r\n";
+    EXPECT_EQ(run.ReadScreenUntil(shown, kTimeoutMs), shown);
+    ASSERT_TRUE(run.WaitForKeyMode());
+    SleepMs(100);
+    EXPECT_TRUE(run.Running());
+    run.Type("x");
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_TRUE(run.ExitedCleanly());
+    // Nothing echoed, nothing left over, the terminal as it was.
+    EXPECT_EQ(run.ReadScreenUntil("never", 200), "");
+    EXPECT_EQ(run.PendingInput(), 0);
+    EXPECT_TRUE(run.ModeRestored());
+  }
 }
 
 TEST(KeyWaitTest, ControlKeysAreOrdinaryKeys) {
