@@ -115,7 +115,7 @@ TEST_F(FaultTest, DiskFillsUpAtEveryByte) {
   // 100 tags span several output buffers: the header, every record and
   // every buffer boundary are among the points where the space runs out.
   ModelBuilder model;
-  model.tags = 100;
+  model.tags = NumberedTags(100);
   const long size = 16 + 112 * 100;
   for (long space = 0; space < size; ++space) {
     g_faults.disk_space = space;
@@ -134,7 +134,7 @@ TEST_F(FaultTest, DiskFillsUpAtEveryByte) {
 
 TEST_F(FaultTest, FailingCloseOrRenameIsAFailure) {
   ModelBuilder model;
-  model.tags = 2;
+  model.tags = NumberedTags(2);
   for (bool existing : {true, false}) {
     g_faults = Faults();
     g_faults.fail_close = true;
@@ -149,7 +149,7 @@ TEST_F(FaultTest, CountBeyondTheFileFailsBeforeAnyWrite) {
   // More than a buffer's worth of records stand in the file, so a
   // conversion that tried them would write before it failed.
   ModelBuilder model;
-  model.tags = 50;
+  model.tags = NumberedTags(50);
   std::vector<uint8_t> bytes = model.Build();
   const size_t records = (bytes.size() - model.TagBlockOffset()) / 112;
   SetInt32(&bytes, 80, static_cast<int32_t>(records + 1));
@@ -180,7 +180,7 @@ TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
   // Tags near the start were read with the header and are converted as
   // they were when loaded.
   ModelBuilder small;
-  small.tags = 3;
+  small.tags = NumberedTags(3);
   ASSERT_TRUE(WriteFileBytes(model_path_, small.Build()));
   ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
   Md3Model reader;
@@ -193,7 +193,7 @@ TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
   // Tags further in are gone by the time they are read.
   ModelBuilder large;
   large.frames = 100;  // The tag block starts at 5,708.
-  large.tags = 2;
+  large.tags = NumberedTags(2);
   ASSERT_TRUE(WriteFileBytes(model_path_, large.Build()));
   ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
   ASSERT_TRUE(reader.Load(model_path_.c_str()));

@@ -42,7 +42,7 @@ class TerminalRun {
   explicit TerminalRun(Output output = Output::kTerminal,
                        Input input = Input::kNull) {
     ModelBuilder model;
-    model.tags = 2;
+    model.tags = NumberedTags(2);
     WriteFileBytes(dir_ / "a.md3", model.Build());
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     grantpt(master_);

@@ -1,4 +1,5 @@
-// Builds MD3 model files for the tests, the samples and the benchmark.
+// Builds complete MD3 model files for the tests, the samples and the
+// benchmark.
 #ifndef TAGBATCH_TESTS_MODEL_BUILDER_H_
 #define TAGBATCH_TESTS_MODEL_BUILDER_H_
 
@@ -7,23 +8,52 @@
 #include <string>
 #include <vector>
 
-// The layout of a model: a 108-byte header, `frames` frame records of 56
-// bytes, then `frames` runs of `tags` tag records, then `padding` bytes
-// standing in for the surfaces. Every tag record has distinct contents.
+// A tag as the first frame holds it: a name, an origin, and the three axes
+// of its orientation. Later frames turn it about the z axis and raise it a
+// little, so that every frame's record differs.
+struct TagPose {
+  std::string name;
+  float origin[3] = {0, 0, 0};
+  float axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+};
+
+// A surface shaped as a box from `low` to `high`, painted with `shader`:
+// 24 vertices, four a side so that each side has its own normal and
+// texture corners, and 12 triangles. Later frames raise it a little.
+struct SurfaceBox {
+  std::string name = "body";
+  std::string shader = "models/body.tga";
+  float low[3] = {-8, -8, 0};
+  float high[3] = {8, 8, 16};
+};
+
+// The layout of a model, as MD3 files are usually laid out: the 108-byte
+// header, `frames` frame records of 56 bytes, `frames` runs of the tag
+// records, then the surfaces, each with its header, shader, triangles,
+// texture coordinates and a run of vertices per frame. The end offset is
+// the file's size.
 struct ModelBuilder {
+  static constexpr size_t kHeaderSize = 108;
   static constexpr size_t kFrameSize = 56;
+  static constexpr size_t kTagSize = 112;
+  static constexpr int32_t kBoxVertices = 24;
+  static constexpr int32_t kBoxTriangles = 12;
 
   std::string name = "model";
   int32_t frames = 1;
-  int32_t tags = 0;
-  size_t padding = 0;
-  uint32_t seed = 1;  // Varies the tags' contents between models.
+  std::vector<TagPose> tags;
+  std::vector<SurfaceBox> surfaces = {SurfaceBox{}};
 
+  // The number of tags in each frame.
+  int32_t TagCount() const { return static_cast<int32_t>(tags.size()); }
   // The offset at which the tag block starts.
   size_t TagBlockOffset() const;
   // The model file's bytes.
   std::vector<uint8_t> Build() const;
 };
+
+// `count` tags named tag_0, tag_1, ..., at places that differ with `seed`.
+std::vector<TagPose> NumberedTags(int count, uint32_t seed = 1);
 
 // Overwrites the 32-bit little-endian field at `offset` of `bytes`.
 void SetInt32(std::vector<uint8_t>* bytes, size_t offset, int32_t value);
@@ -31,9 +61,9 @@ void SetInt32(std::vector<uint8_t>* bytes, size_t offset, int32_t value);
 // The tag file that the model built by `model` should give.
 std::vector<uint8_t> ExpectedTagFile(const ModelBuilder& model);
 
-// Writes a model of `tags` tags whose records are all zero bytes, as a
-// sparse file where the system has them, so that even the largest count
-// costs little disk space; false on failure.
+// Writes a model of `tags` tags whose records are all zero bytes, at the
+// end of the file and sparse where the system allows, so that even the
+// largest count costs little disk space; false on failure.
 bool WriteLargeModel(const std::string& path, int32_t tags);
 
 // Writes `bytes` to `path`; false on failure.
@@ -42,10 +72,18 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // The contents of `path`, or an empty vector when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
-// The sample models: one of each kind of outcome.
+// A sample model and what becomes of it: a valid model converts, and an
+// independent MD3 reader finds `meshes` meshes with `vertices` vertices and
+// `faces` triangles in it (for a part of a three-part character, in the
+// whole character); a damaged one fails as `outcome` says.
 struct SampleModel {
+  enum class Outcome { kConverts, kFailsToLoad, kFailsToWrite };
   std::string file_name;
   std::vector<uint8_t> bytes;
+  Outcome outcome = Outcome::kConverts;
+  int meshes = 0;
+  int vertices = 0;
+  int faces = 0;
 };
 std::vector<SampleModel> SampleModels();
 

@@ -47,9 +47,8 @@ int main(int argc, char** argv) {
       state = state * 1103515245u + 12345u;
       ModelBuilder model;
       model.frames = 1 + static_cast<int32_t>((state >> 16) % 7);
-      model.tags = static_cast<int32_t>((state >> 8) % 5);
-      model.padding = 200 + (state >> 4) % 800;
-      model.seed = static_cast<uint32_t>(i);
+      model.tags = NumberedTags(static_cast<int>((state >> 8) % 5),
+                                static_cast<uint32_t>(i));
       char name[32];
       if (snprintf(name, sizeof name, "model%05ld.md3", i) <= 0) return 1;
       model.name = name;
@@ -59,7 +58,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "claim" && argc == 4) {
     ModelBuilder model;
-    model.tags = 2;
+    model.tags = NumberedTags(2);
     std::vector<uint8_t> bytes = model.Build();
     SetInt32(&bytes, 80, static_cast<int32_t>(strtol(argv[3], nullptr, 10)));
     return Write(directory, "claim.md3", bytes) ? 0 : 1;

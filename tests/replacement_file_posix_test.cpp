@@ -19,7 +19,7 @@ class ReplacementTest : public ::testing::Test {
  protected:
   void SetUp() override {
     builder_.frames = 2;
-    builder_.tags = 3;
+    builder_.tags = NumberedTags(3);
     ASSERT_TRUE(WriteFileBytes(model_path_, builder_.Build()));
   }
 

@@ -93,7 +93,7 @@ TEST(TagbatchTest, EmptyDirectory) {
 TEST(TagbatchTest, ConvertsGoodModelsAndReportsBadOnes) {
   ScratchDir dir;
   ModelBuilder a;
-  a.tags = 2;
+  a.tags = NumberedTags(2);
   ASSERT_TRUE(WriteFileBytes(dir / "a.md3", a.Build()));
   ASSERT_TRUE(WriteFileBytes(dir / "b.md3", std::vector<uint8_t>(50, 1)));
   RunResult run = RunTagbatch(dir.path(), "--ignored-argument");
@@ -108,30 +108,40 @@ TEST(TagbatchTest, ConvertsGoodModelsAndReportsBadOnes) {
 
 TEST(TagbatchTest, SampleModelsShowEveryMessage) {
   ScratchDir dir;
-  for (const SampleModel& sample : SampleModels())
+  std::vector<std::pair<std::string, std::string>> lines;
+  size_t converted = 0;
+  for (const SampleModel& sample : SampleModels()) {
     ASSERT_TRUE(WriteFileBytes(dir / sample.file_name, sample.bytes));
+    const std::string& name = sample.file_name;
+    const std::string tag_name = name.substr(0, name.size() - 3) + "tag";
+    switch (sample.outcome) {
+      case SampleModel::Outcome::kConverts:
+        lines.emplace_back(name, Loaded(name, tag_name, true));
+        ++converted;
+        break;
+      case SampleModel::Outcome::kFailsToLoad:
+        lines.emplace_back(name, NotLoaded(name));
+        break;
+      case SampleModel::Outcome::kFailsToWrite:
+        lines.emplace_back(name, Loaded(name, tag_name, false));
+        break;
+    }
+  }
   RunResult run = RunTagbatch(dir.path());
   ExpectCleanExit(run);
-  EXPECT_EQ(
-      run.out,
-      InListingOrder(
-          dir.path(),
-          {{"lower.md3", Loaded("lower.md3", "lower.tag", true)},
-           {"upper.md3", Loaded("upper.md3", "upper.tag", true)},
-           {"head.md3", Loaded("head.md3", "head.tag", true)},
-           {"prop.md3", Loaded("prop.md3", "prop.tag", true)},
-           {"broken.md3", NotLoaded("broken.md3")},
-           {"damaged.md3", Loaded("damaged.md3", "damaged.tag", false)}}));
-  EXPECT_EQ(ReadFileBytes(dir / "prop.tag").size(), 16u);
-  EXPECT_EQ(ReadFileBytes(dir / "lower.tag").size(), 16u + 4 * 112);
-  EXPECT_EQ(dir.List().size(), 10u);
+  EXPECT_EQ(run.out, InListingOrder(dir.path(), lines));
+  // No tags; three tags of 112 bytes; the first of four frames' one tag.
+  EXPECT_EQ(ReadFileBytes(dir / "crate.tag").size(), 16u);
+  EXPECT_EQ(ReadFileBytes(dir / "upper.tag").size(), 16u + 3 * 112);
+  EXPECT_EQ(ReadFileBytes(dir / "banner.tag").size(), 16u + 112);
+  EXPECT_EQ(dir.List().size(), SampleModels().size() + converted);
 }
 
 TEST(TagbatchTest, SecondRunRewritesTheTagFiles) {
   ScratchDir dir;
   ModelBuilder model;
   model.frames = 2;
-  model.tags = 3;
+  model.tags = NumberedTags(3);
   ASSERT_TRUE(WriteFileBytes(dir / "m.md3", model.Build()));
   RunResult first = RunTagbatch(dir.path());
   ExpectCleanExit(first);
@@ -146,7 +156,7 @@ TEST(TagbatchTest, SecondRunRewritesTheTagFiles) {
 TEST(TagbatchTest, MatchesEveryKindOfEntryIgnoringCase) {
   ScratchDir dir;
   ModelBuilder model;
-  model.tags = 1;
+  model.tags = NumberedTags(1);
   for (const char* name : {"UPPER.MD3", "x.Md3", ".md3", ".hidden.md3",
                            "with space.md3", "caf\xc3\xa9.md3", "\xff\xfe.md3"})
     ASSERT_TRUE(WriteFileBytes(dir / name, model.Build()));
@@ -183,7 +193,7 @@ TEST(TagbatchTest, ReportsEachOfManyModelsOnce) {
   constexpr int kModels = 10000;
   ScratchDir dir;
   ModelBuilder model;
-  model.tags = 1;
+  model.tags = NumberedTags(1);
   const std::vector<uint8_t> bytes = model.Build();
   for (int i = 0; i < kModels; ++i) {
     std::string number = std::to_string(i);
@@ -246,9 +256,9 @@ TEST(TagbatchTest, ExitsCleanlyWhenNobodyReadsTheOutput) {
 TEST(TagbatchTest, FileSizeLimitFailsOneModelOnly) {
   ScratchDir dir;
   ModelBuilder large;
-  large.tags = 100;  // A tag file of 11,216 bytes.
+  large.tags = NumberedTags(100);  // A tag file of 11,216 bytes.
   ModelBuilder small;
-  small.tags = 1;  // 128 bytes.
+  small.tags = NumberedTags(1);  // 128 bytes.
   ASSERT_TRUE(WriteFileBytes(dir / "large.md3", large.Build()));
   ASSERT_TRUE(WriteFileBytes(dir / "small.md3", small.Build()));
   for (rlim_t limit : {0, 1, 15, 16, 17, 127, 128, 4095, 4096, 4097, 11215}) {
