@@ -54,6 +54,24 @@ pid_t StartTagbatch(const std::string& directory) {
 RunResult RunTagbatch(const std::string& directory, const char* argument,
                       int stdin_fd, int timeout_ms,
                       const std::function<void()>& prepare) {
+  return RunInDirectory(directory, stdin_fd, timeout_ms, [&] {
+    if (prepare) prepare();
+    ExecTagbatch(argument);
+  });
+}
+
+RunResult RunProgram(const std::vector<const char*>& argv,
+                     const std::string& directory) {
+  return RunInDirectory(directory, -1, 60000, [&argv] {
+    std::vector<const char*> terminated = argv;
+    terminated.push_back(nullptr);
+    execvp(terminated[0], const_cast<char* const*>(terminated.data()));
+    _exit(127);
+  });
+}
+
+RunResult RunInDirectory(const std::string& directory, int stdin_fd,
+                         int timeout_ms, const std::function<void()>& exec) {
   RunResult result;
   int out[2];
   int err[2];
@@ -68,8 +86,8 @@ RunResult RunTagbatch(const std::string& directory, const char* argument,
     close(out[0]);
     close(err[0]);
     if (chdir(directory.c_str()) != 0) _exit(127);
-    if (prepare) prepare();
-    ExecTagbatch(argument);
+    exec();
+    _exit(127);
   }
   close(out[1]);
   close(err[1]);

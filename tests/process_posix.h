@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 struct RunResult {
   std::string out;  // Everything written to standard output.
@@ -22,6 +23,16 @@ RunResult RunTagbatch(const std::string& directory,
                       const char* argument = nullptr, int stdin_fd = -1,
                       int timeout_ms = 20000,
                       const std::function<void()>& prepare = nullptr);
+
+// Runs the command `argv`, found on the PATH, in `directory` as RunTagbatch
+// runs the program. A child that cannot start it exits with 127.
+RunResult RunProgram(const std::vector<const char*>& argv,
+                     const std::string& directory);
+
+// Runs in `directory`, as RunTagbatch describes, whatever `exec` puts in
+// place of the child process; a run longer than `timeout_ms` is killed.
+RunResult RunInDirectory(const std::string& directory, int stdin_fd,
+                         int timeout_ms, const std::function<void()>& exec);
 
 // Starts the program in `directory` as RunTagbatch does, with its output
 // discarded, and returns its process id without waiting.
