@@ -23,72 +23,37 @@ long NowMs() {
 const char* const kCommand[] = {TAGBATCH_COMMAND};
 constexpr size_t kCommandLength = sizeof kCommand / sizeof *kCommand;
 
-}  // namespace
-
-void ExecTagbatch(const char* argument) {
-  const char* argv[kCommandLength + 2] = {};
-  for (size_t i = 0; i < kCommandLength; ++i) argv[i] = kCommand[i];
-  argv[kCommandLength] = argument;
-  execv(argv[0], const_cast<char* const*>(argv));
-  _exit(127);
-}
-
-bool CanLimitAddressSpace() {
-  return kCommandLength == 1 && TAGBATCH_SANITIZED == 0;
-}
-
-pid_t StartTagbatch(const std::string& directory) {
-  pid_t pid = fork();
+// Starts a child in a new session, in `directory`, with `in` (or /dev/null
+// when negative), `out` and `err` as its standard streams, and runs `exec`
+// there, which is to replace the child. Returns the child's process id.
+pid_t Spawn(const std::string& directory, int in, int out, int err,
+            const std::function<void()>& exec) {
+  const pid_t pid = fork();
   if (pid == 0) {
     setsid();
-    int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(null, 2);
+    dup2(in >= 0 ? in : open("/dev/null", O_RDONLY), 0);
+    dup2(out, 1);
+    dup2(err, 2);
     if (chdir(directory.c_str()) != 0) _exit(127);
-    ExecTagbatch();
+    exec();
+    _exit(127);
   }
   return pid;
 }
 
-RunResult RunTagbatch(const std::string& directory, const char* argument,
-                      int stdin_fd, int timeout_ms,
-                      const std::function<void()>& prepare) {
-  return RunInDirectory(directory, stdin_fd, timeout_ms, [&] {
-    if (prepare) prepare();
-    ExecTagbatch(argument);
-  });
-}
-
-RunResult RunProgram(const std::vector<const char*>& argv,
-                     const std::string& directory) {
-  return RunInDirectory(directory, -1, 60000, [&argv] {
-    std::vector<const char*> terminated = argv;
-    terminated.push_back(nullptr);
-    execvp(terminated[0], const_cast<char* const*>(terminated.data()));
-    _exit(127);
-  });
-}
-
+// Runs in `directory`, as RunTagbatch describes, whatever `exec` puts in
+// place of the child process; a run longer than `timeout_ms` is killed.
 RunResult RunInDirectory(const std::string& directory, int stdin_fd,
                          int timeout_ms, const std::function<void()>& exec) {
   RunResult result;
   int out[2];
   int err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return result;
-  pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    int in = stdin_fd >= 0 ? stdin_fd : open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
+  const pid_t pid = Spawn(directory, stdin_fd, out[1], err[1], [&] {
     close(out[0]);
     close(err[0]);
-    if (chdir(directory.c_str()) != 0) _exit(127);
     exec();
-    _exit(127);
-  }
+  });
   close(out[1]);
   close(err[1]);
   struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
@@ -122,6 +87,46 @@ RunResult RunInDirectory(const std::string& directory, int stdin_fd,
   }
   waitpid(pid, &result.status, 0);
   return result;
+}
+
+}  // namespace
+
+void ExecTagbatch(const char* argument) {
+  const char* argv[kCommandLength + 2] = {};
+  for (size_t i = 0; i < kCommandLength; ++i) argv[i] = kCommand[i];
+  argv[kCommandLength] = argument;
+  execv(argv[0], const_cast<char* const*>(argv));
+  _exit(127);
+}
+
+bool CanLimitAddressSpace() {
+  return kCommandLength == 1 && TAGBATCH_SANITIZED == 0;
+}
+
+pid_t StartTagbatch(const std::string& directory) {
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const pid_t pid = Spawn(directory, -1, null, null, [] { ExecTagbatch(); });
+  close(null);
+  return pid;
+}
+
+RunResult RunTagbatch(const std::string& directory, const char* argument,
+                      int stdin_fd, int timeout_ms,
+                      const std::function<void()>& prepare) {
+  return RunInDirectory(directory, stdin_fd, timeout_ms, [&] {
+    if (prepare) prepare();
+    ExecTagbatch(argument);
+  });
+}
+
+RunResult RunProgram(const std::vector<const char*>& argv,
+                     const std::string& directory) {
+  return RunInDirectory(directory, -1, 60000, [&argv] {
+    std::vector<const char*> terminated = argv;
+    terminated.push_back(nullptr);
+    execvp(terminated[0], const_cast<char* const*>(terminated.data()));
+    _exit(127);
+  });
 }
 
 int RunInChild(const std::function<int()>& body) {

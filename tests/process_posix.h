@@ -29,11 +29,6 @@ RunResult RunTagbatch(const std::string& directory,
 RunResult RunProgram(const std::vector<const char*>& argv,
                      const std::string& directory);
 
-// Runs in `directory`, as RunTagbatch describes, whatever `exec` puts in
-// place of the child process; a run longer than `timeout_ms` is killed.
-RunResult RunInDirectory(const std::string& directory, int stdin_fd,
-                         int timeout_ms, const std::function<void()>& exec);
-
 // Starts the program in `directory` as RunTagbatch does, with its output
 // discarded, and returns its process id without waiting.
 pid_t StartTagbatch(const std::string& directory);
