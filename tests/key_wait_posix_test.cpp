@@ -90,15 +90,15 @@ class TerminalRun {
     int in[2] = {-1, -1};
     if (output_ == Output::kPipe && pipe(out) != 0) return;
     if (input_ == Input::kPipe && pipe(in) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (ignored_ != 0) (void)signal(ignored_, SIG_IGN);
-      setsid();
-      if (ioctl(slave_, TIOCSCTTY, 0) != 0) _exit(120);
-      dup2(input_ == Input::kPipe ? in[0] : open("/dev/null", O_RDONLY), 0);
-      dup2(output_ == Output::kPipe ? out[1] : slave_, 1);
-      dup2(slave_, 2);
-      if (chdir(dir_.path().c_str()) != 0) _exit(121);
+    ChildSetup setup;
+    setup.directory = dir_.path();
+    setup.terminal = slave_;
+    setup.in = input_ == Input::kPipe ? in[0] : -1;
+    setup.out = output_ == Output::kPipe ? out[1] : slave_;
+    setup.err = slave_;
+    const int ignored = ignored_;
+    pid_ = Spawn(setup, [ignored, background] {
+      if (ignored != 0) (void)signal(ignored, SIG_IGN);
       if (background) {
         pid_t child = fork();
         if (child == 0) {
@@ -114,7 +114,8 @@ class TerminalRun {
         _exit(WIFEXITED(child_status) ? WEXITSTATUS(child_status) : 124);
       }
       ExecTagbatch();
-    }
+    });
+    ASSERT_GT(pid_, 0);
     if (output_ == Output::kPipe) {
       close(out[1]);
       out_pipe_ = out[0];

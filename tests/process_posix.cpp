@@ -3,11 +3,15 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -23,22 +27,10 @@ long NowMs() {
 const char* const kCommand[] = {TAGBATCH_COMMAND};
 constexpr size_t kCommandLength = sizeof kCommand / sizeof *kCommand;
 
-// Starts a child in a new session, in `directory`, with `in` (or /dev/null
-// when negative), `out` and `err` as its standard streams, and runs `exec`
-// there, which is to replace the child. Returns the child's process id.
-pid_t Spawn(const std::string& directory, int in, int out, int err,
-            const std::function<void()>& exec) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    dup2(in >= 0 ? in : open("/dev/null", O_RDONLY), 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    if (chdir(directory.c_str()) != 0) _exit(127);
-    exec();
-    _exit(127);
-  }
-  return pid;
+// Makes `fd` the child's descriptor `target`, or /dev/null when negative.
+bool Attach(int fd, int target, int null_flags) {
+  if (fd < 0) fd = open("/dev/null", null_flags);
+  return fd >= 0 && dup2(fd, target) == target;
 }
 
 // Runs in `directory`, as RunTagbatch describes, whatever `exec` puts in
@@ -49,13 +41,23 @@ RunResult RunInDirectory(const std::string& directory, int stdin_fd,
   int out[2];
   int err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return result;
-  const pid_t pid = Spawn(directory, stdin_fd, out[1], err[1], [&] {
+  ChildSetup setup;
+  setup.directory = directory;
+  setup.in = stdin_fd;
+  setup.out = out[1];
+  setup.err = err[1];
+  const pid_t pid = Spawn(setup, [&] {
     close(out[0]);
     close(err[0]);
     exec();
   });
   close(out[1]);
   close(err[1]);
+  if (pid < 0) {
+    close(out[0]);
+    close(err[0]);
+    return result;
+  }
   struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open_pipes = 2;
@@ -91,6 +93,26 @@ RunResult RunInDirectory(const std::string& directory, int stdin_fd,
 
 }  // namespace
 
+pid_t Spawn(const ChildSetup& setup, const std::function<void()>& body) {
+  const pid_t pid = fork();
+  if (pid < 0) {
+    ADD_FAILURE() << "fork: " << strerror(errno);
+    return -1;
+  }
+  if (pid == 0) {
+    if (setsid() < 0) _exit(127);
+    if (setup.terminal >= 0 && ioctl(setup.terminal, TIOCSCTTY, 0) != 0)
+      _exit(127);
+    if (!Attach(setup.in, 0, O_RDONLY) || !Attach(setup.out, 1, O_WRONLY) ||
+        !Attach(setup.err, 2, O_WRONLY))
+      _exit(127);
+    if (chdir(setup.directory.c_str()) != 0) _exit(127);
+    body();
+    _exit(127);
+  }
+  return pid;
+}
+
 void ExecTagbatch(const char* argument) {
   const char* argv[kCommandLength + 2] = {};
   for (size_t i = 0; i < kCommandLength; ++i) argv[i] = kCommand[i];
@@ -101,13 +123,6 @@ void ExecTagbatch(const char* argument) {
 
 bool CanLimitAddressSpace() {
   return kCommandLength == 1 && TAGBATCH_SANITIZED == 0;
-}
-
-pid_t StartTagbatch(const std::string& directory) {
-  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  const pid_t pid = Spawn(directory, -1, null, null, [] { ExecTagbatch(); });
-  close(null);
-  return pid;
 }
 
 RunResult RunTagbatch(const std::string& directory, const char* argument,
@@ -131,6 +146,10 @@ RunResult RunProgram(const std::vector<const char*>& argv,
 
 int RunInChild(const std::function<int()>& body) {
   pid_t pid = fork();
+  if (pid < 0) {
+    ADD_FAILURE() << "fork: " << strerror(errno);
+    return -1;
+  }
   if (pid == 0) _exit(body());
   int status;
   if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;

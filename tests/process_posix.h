@@ -15,6 +15,22 @@ struct RunResult {
   bool timed_out = false;
 };
 
+// How a child starts: in a new session, in `directory`, with these
+// standard streams (a negative one is /dev/null) and, when `terminal` is
+// not negative, that terminal as its controlling terminal.
+struct ChildSetup {
+  std::string directory = ".";
+  int in = -1;
+  int out = -1;
+  int err = -1;
+  int terminal = -1;
+};
+
+// Forks a child set up as `setup` says and runs `body` in it, which is to
+// replace or end it; a child that cannot be set up exits with 127. Returns
+// its process id, or -1 after adding a test failure when it cannot fork.
+pid_t Spawn(const ChildSetup& setup, const std::function<void()>& body);
+
 // Runs the program in `directory` with no terminal: in a new session, with
 // standard input from /dev/null (or `stdin_fd` when not negative) and both
 // output streams captured. `prepare`, if given, runs in the child first, as
@@ -29,10 +45,6 @@ RunResult RunTagbatch(const std::string& directory,
 RunResult RunProgram(const std::vector<const char*>& argv,
                      const std::string& directory);
 
-// Starts the program in `directory` as RunTagbatch does, with its output
-// discarded, and returns its process id without waiting.
-pid_t StartTagbatch(const std::string& directory);
-
 // Replaces the calling process with the program, given `argument` (if not
 // null); under an emulator when the tests run under one. Never returns.
 [[noreturn]] void ExecTagbatch(const char* argument = nullptr);
@@ -41,8 +53,8 @@ pid_t StartTagbatch(const std::string& directory);
 // under the sanitizers or an emulator, which reserve a great deal of it.
 bool CanLimitAddressSpace();
 
-// Runs `body` in a forked child and returns its result, or -1 if the child
-// did not end normally.
+// Runs `body` in a forked child and returns its result, or -1 (adding a test
+// failure when it cannot fork) if the child did not end normally.
 int RunInChild(const std::function<int()>& body);
 
 // Runs `body` in a forked child as the unprivileged user and group 65534.

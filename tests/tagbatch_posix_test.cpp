@@ -230,23 +230,16 @@ TEST(TagbatchTest, ExitsCleanlyWhenNobodyReadsTheOutput) {
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   close(out[0]);
-  int result = RunInChild([&dir, &out] {
-    pid_t pid = fork();
-    if (pid == 0) {
-      setsid();
-      dup2(out[1], 1);
-      int null = open("/dev/null", O_RDWR);
-      dup2(null, 0);
-      dup2(null, 2);
-      if (chdir(dir.path().c_str()) != 0) _exit(127);
-      ExecTagbatch();
-    }
-    int status;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-  });
+  ChildSetup setup;
+  setup.directory = dir.path();
+  setup.out = out[1];
+  const pid_t pid = Spawn(setup, [] { ExecTagbatch(); });
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
   close(out[1]);
-  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(ReadFileBytes(dir / "a.tag").size(), 16u);
 }
 
@@ -310,7 +303,10 @@ TEST(TagbatchTest, EndingSignalsDuringAWriteLeaveNoDebris) {
     // Far more than can be written before the signal arrives.
     ASSERT_TRUE(WriteLargeModel(dir / "large.md3", 4000000));
     ASSERT_TRUE(WriteFileBytes(dir / "large.tag", kOld));
-    const pid_t pid = StartTagbatch(dir.path());
+    ChildSetup setup;
+    setup.directory = dir.path();
+    const pid_t pid = Spawn(setup, [] { ExecTagbatch(); });
+    ASSERT_GT(pid, 0);
     bool writing = false;
     for (int waited = 0; waited < 20000 && !writing; ++waited) {
       for (const std::string& name : dir.List())
