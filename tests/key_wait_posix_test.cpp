@@ -83,9 +83,14 @@ class TerminalRun {
   // starting a background job would.
   void IgnoreAtStart(int signal_number) { ignored_ = signal_number; }
 
-  // Starts the program; `background` puts it outside the terminal's
-  // foreground process group.
-  void Start(bool background = false) {
+  // Where the program's job runs: in the terminal's foreground, in the
+  // background from the start, or in the foreground until the test sends
+  // SIGUSR1 to pid(), when the job is stopped, put in the background and
+  // continued, as a shell's Ctrl+Z and `bg` would.
+  enum class Job { kForeground, kBackground, kMovedToBackground };
+
+  // Starts the program as a job of its own, as `job` says.
+  void Start(Job job = Job::kForeground) {
     int out[2] = {-1, -1};
     int in[2] = {-1, -1};
     if (output_ == Output::kPipe && pipe(out) != 0) return;
@@ -97,23 +102,41 @@ class TerminalRun {
     setup.out = output_ == Output::kPipe ? out[1] : slave_;
     setup.err = slave_;
     const int ignored = ignored_;
-    pid_ = Spawn(setup, [ignored, background] {
+    pid_ = Spawn(setup, [ignored, job] {
       if (ignored != 0) (void)signal(ignored, SIG_IGN);
-      if (background) {
-        pid_t child = fork();
-        if (child == 0) {
-          setpgid(0, 0);
-          ExecTagbatch();
-        }
-        int child_status;
-        waitpid(child, &child_status, WUNTRACED);
-        if (WIFSTOPPED(child_status)) {
-          kill(child, SIGKILL);
-          _exit(123);
-        }
-        _exit(WIFEXITED(child_status) ? WEXITSTATUS(child_status) : 124);
+      if (job == Job::kForeground) ExecTagbatch();
+      // This child plays the shell.
+      sigset_t usr1;
+      sigemptyset(&usr1);
+      sigaddset(&usr1, SIGUSR1);
+      sigprocmask(SIG_BLOCK, &usr1, nullptr);
+      (void)signal(SIGTTOU, SIG_IGN);
+      const pid_t child = fork();
+      if (child == 0) {
+        sigprocmask(SIG_UNBLOCK, &usr1, nullptr);
+        (void)signal(SIGTTOU, SIG_DFL);
+        setpgid(0, 0);
+        if (job == Job::kMovedToBackground) tcsetpgrp(2, getpgrp());
+        ExecTagbatch();
       }
-      ExecTagbatch();
+      setpgid(child, child);
+      if (job == Job::kMovedToBackground) {
+        tcsetpgrp(2, child);
+        int received;
+        sigwait(&usr1, &received);
+        kill(child, SIGSTOP);
+        int stopped;
+        waitpid(child, &stopped, WUNTRACED);
+        tcsetpgrp(2, getpgrp());
+        kill(child, SIGCONT);
+      }
+      int child_status;
+      waitpid(child, &child_status, WUNTRACED);
+      if (WIFSTOPPED(child_status)) {
+        kill(child, SIGKILL);
+        _exit(123);
+      }
+      _exit(WIFEXITED(child_status) ? WEXITSTATUS(child_status) : 124);
     });
     ASSERT_GT(pid_, 0);
     if (output_ == Output::kPipe) {
@@ -178,10 +201,22 @@ class TerminalRun {
     return SameMode(before_, after);
   }
 
-  // Bytes typed but not read by anyone.
-  [[nodiscard]] int PendingInput() const {
-    int pending = -1;
-    ioctl(slave_, FIONREAD, &pending);
+  // The bytes typed but not read by anyone, read here without waiting and
+  // with the terminal's mode left as it is.
+  [[nodiscard]] std::string PendingInput() const {
+    struct termios mode;
+    tcgetattr(slave_, &mode);
+    struct termios raw = mode;
+    raw.c_lflag &= ~ICANON;
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    tcsetattr(slave_, TCSANOW, &raw);
+    SleepMs(20);  // What was typed last reaches the terminal.
+    std::string pending;
+    char buffer[256];
+    for (ssize_t n; (n = read(slave_, buffer, sizeof buffer)) > 0;)
+      pending.append(buffer, static_cast<size_t>(n));
+    tcsetattr(slave_, TCSANOW, &mode);
     return pending;
   }
 
@@ -238,7 +273,7 @@ TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
     EXPECT_TRUE(run.ExitedCleanly());
     // Nothing echoed, nothing left over, the terminal as it was.
     EXPECT_EQ(run.ReadScreenUntil("never", 200), "");
-    EXPECT_EQ(run.PendingInput(), 0);
+    EXPECT_EQ(run.PendingInput(), "");
     EXPECT_TRUE(run.ModeRestored());
   }
 }
@@ -256,18 +291,38 @@ TEST(KeyWaitTest, ControlKeysAreOrdinaryKeys) {
   }
 }
 
+// Also when the key's bytes arrive apart, as over a slow link.
 TEST(KeyWaitTest, KeysOfSeveralBytesAreConsumedWhole) {
-  for (const char* key : {"\x1b[A", "\x1bOP", "\x1b[15~", "\x1b[1;5C",
-                          "\xc3\xa9", "\xe2\x82\xac", "\x1bx"}) {
+  for (const char* key :
+       {"\x1b[A", "\x1bOP", "\x1b[15~", "\x1b[1;5C", "\xc3\xa9", "\xe2\x82\xac",
+        "\xf0\x9f\x98\x80", "\x1bx", "\x1b|[|A", "\xf0\x9f|\x98|\x80"}) {
     SCOPED_TRACE(key + 1);
     TerminalRun run;
     run.Start();
     ASSERT_TRUE(run.WaitForKeyMode());
-    run.Type(key);
+    // '|' marks a pause shorter than the pause that ends a key.
+    for (std::string rest = key;;) {
+      const size_t pause = rest.find('|');
+      run.Type(rest.substr(0, pause).c_str());
+      if (pause == std::string::npos) break;
+      rest.erase(0, pause + 1);
+      SleepMs(15);
+    }
     ASSERT_TRUE(run.WaitForExit());
     EXPECT_TRUE(run.ExitedCleanly());
-    EXPECT_EQ(run.PendingInput(), 0);
+    EXPECT_EQ(run.PendingInput(), "");
   }
+}
+
+// The keys typed after the one that ends the wait are the shell's.
+TEST(KeyWaitTest, LaterKeysAreLeftForTheShell) {
+  TerminalRun run;
+  run.Start();
+  ASSERT_TRUE(run.WaitForKeyMode());
+  run.Type("xab");
+  ASSERT_TRUE(run.WaitForExit());
+  EXPECT_TRUE(run.ExitedCleanly());
+  EXPECT_EQ(run.PendingInput(), "ab");
 }
 
 TEST(KeyWaitTest, EscapeAloneEndsTheWait) {
@@ -340,8 +395,20 @@ TEST(KeyWaitTest, EndingSignalsPutTheTerminalBack) {
 
 TEST(KeyWaitTest, BackgroundJobDoesNotWait) {
   TerminalRun run;
-  run.Start(/*background=*/true);
+  run.Start(TerminalRun::Job::kBackground);
   ASSERT_TRUE(run.WaitForExit(5000));
+  EXPECT_TRUE(run.ExitedCleanly());
+  EXPECT_TRUE(run.ModeRestored());
+}
+
+// Stopped in the wait and continued in the background, the program can no
+// longer read the terminal: it puts the terminal back and ends.
+TEST(KeyWaitTest, WaitMovedToTheBackgroundPutsTheTerminalBack) {
+  TerminalRun run;
+  run.Start(TerminalRun::Job::kMovedToBackground);
+  ASSERT_TRUE(run.WaitForKeyMode());
+  kill(run.pid(), SIGUSR1);
+  ASSERT_TRUE(run.WaitForExit());
   EXPECT_TRUE(run.ExitedCleanly());
   EXPECT_TRUE(run.ModeRestored());
 }

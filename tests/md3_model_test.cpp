@@ -208,6 +208,23 @@ TEST_F(Md3ModelTest, DamagedModelsLeaveTheOldTagFileAlone) {
     SetInt32(&bytes, c.field, c.value);
     ExpectWriteFailsHarmlessly(bytes);
   }
+  // No tags to read, but still an offset that no file has.
+  std::vector<uint8_t> no_tags = ModelBuilder{}.Build();
+  SetInt32(&no_tags, 96, -1);
+  ExpectWriteFailsHarmlessly(no_tags);
+}
+
+// One tag more than the end offset can count, with all its records in the
+// file (a sparse one).
+TEST_F(Md3ModelTest, CountBeyondTheEndOffsetFailsWithItsRecordsPresent) {
+  const std::string model_path = dir_ / "model.md3";
+  ASSERT_TRUE(WriteLargeModel(model_path, TagFileHeader::kMaxTagCount + 1));
+  ASSERT_TRUE(WriteFileBytes(dir_ / "model.tag", kOldTagFile));
+  Md3Model model;
+  ASSERT_TRUE(model.Load(model_path.c_str()));
+  EXPECT_FALSE(model.WriteTagFile((dir_ / "model.tag").c_str()));
+  EXPECT_EQ(ReadFileBytes(dir_ / "model.tag"), kOldTagFile);
+  EXPECT_EQ(dir_.List(), (std::vector<std::string>{"model.md3", "model.tag"}));
 }
 
 TEST_F(Md3ModelTest, LargestCountThatFitsTheFile) {
