@@ -170,12 +170,14 @@ class WindowsBuildTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertTrue(out.endswith(b"Tag file created successfully\r\n"))
 
-    def start_on_console(self, *command):
+    def start_on_console(self, *command, stdout=None):
         """Starts a Windows command in the test's folder with a console on a
-        fresh terminal (Wine makes one there); returns its pid and the
-        terminal."""
+        fresh terminal (Wine makes one there) and standard output there or
+        on `stdout`; returns its pid and the terminal."""
         pid, terminal = pty.fork()
         if pid == 0:
+            if stdout is not None:
+                os.dup2(stdout, 1)
             os.chdir(self.dir)
             os.environ["WINEDEBUG"] = "-all"
             os.execv(WINE, [WINE, *command])
@@ -183,37 +185,104 @@ class WindowsBuildTest(unittest.TestCase):
         self.addCleanup(stop, pid)
         return pid, terminal
 
-    def test_modifier_keys_alone_do_not_end_the_wait(self):
-        self.write("a.md3", sample("head.md3"))
+    def copy_programs(self):
         shutil.copy(EXE, self.dir)
         shutil.copy(CONSOLE_KEYS, self.dir)
-        for modifier in ("rctrl", "altgr"):
-            with self.subTest(modifier=modifier):
+
+    def test_console_events_that_end_the_wait(self):
+        self.write("a.md3", sample("head.md3"))
+        self.copy_programs()
+        # Modifiers alone, the release of the Enter that started the
+        # program, and a mouse wheel turn do not end it; cursor and editing
+        # keys at the ends of their ranges do.
+        for events, ends in (("rctrl", False), ("altgr", False),
+                             ("release", False), ("wheel", False),
+                             ("down", True), ("delete", True)):
+            with self.subTest(events=events):
                 pid, terminal = self.start_on_console(
-                    "cmd", "/c", "console_keys.exe %s & tagbatch.exe" % modifier)
+                    "cmd", "/c", "console_keys.exe %s & tagbatch.exe" % events)
                 self.assertIn(b"created successfully",
                               read_until(terminal, b"created successfully"))
+                if ends:
+                    self.assertEqual(wait_for(pid), 0)
+                    continue
                 time.sleep(1)
                 self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
                 # A character outside the console's code page ends it.
                 os.write(terminal, "€".encode())
                 self.assertEqual(wait_for(pid), 0)
 
-    def test_names_show_on_the_console_as_they_are(self):
-        self.write("日本.md3", sample("head.md3"))
+    def test_console_mode_during_and_after_the_wait(self):
+        """Read by another program on the same console: line input, echo and
+        Ctrl+C processing off during the wait, then the mode as it was,
+        after a key and after Ctrl+C."""
+        self.write("a.md3", sample("head.md3"))
+        self.copy_programs()
+        log = os.path.join(self.dir, "modes.txt")
+        for press, key in (("x", None), ("none", b"\x03")):
+            with self.subTest(key=key or press):
+                if os.path.exists(log):
+                    os.remove(log)
+                pid, terminal = self.start_on_console(
+                    "console_keys.exe", "watch", "modes.txt", press,
+                    "tagbatch.exe")
+                deadline = time.time() + 60
+                while time.time() < deadline and b"during" not in (
+                        read_bytes(log)):
+                    time.sleep(0.05)
+                if key:
+                    os.write(terminal, key)
+                self.assertEqual(wait_for(pid), 0)
+                modes = dict(line.split() for line in
+                             read_bytes(log).decode().splitlines())
+                before = int(modes["before"], 16)
+                self.assertEqual(int(modes["during"], 16), before & ~0x7)
+                self.assertEqual(int(modes["after"], 16), before)
+
+    def test_key_comes_from_the_console_with_input_redirected(self):
+        self.write("a.md3", sample("head.md3"))
         shutil.copy(EXE, self.dir)
-        pid, terminal = self.start_on_console(
-            "cmd", "/c", "chcp & tagbatch.exe & chcp")
-        shown = read_until(terminal, b"created successfully")
+        pid, terminal = self.start_on_console("cmd", "/c", "tagbatch.exe < nul")
+        read_until(terminal, b"created successfully")
+        time.sleep(1)
+        self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
         os.write(terminal, b"x")
         self.assertEqual(wait_for(pid), 0)
-        shown += read_until(terminal, b"never", seconds=2)
-        # The console draws spaces as cursor moves; only the names matter.
-        self.assertIn("日本.md3".encode(), shown)
-        self.assertIn("日本.tag".encode(), shown)
-        pages = re.findall(rb"Active code page: (\d+)", shown)
-        self.assertEqual(len(pages), 2)
-        self.assertEqual(pages[0], pages[1])
+
+    def test_output_to_a_pipe_beside_a_console_goes_in_4096_byte_blocks(self):
+        for i in range(85):
+            self.write("m%02d.md3" % i, sample("crate.md3"))
+        reader, writer = os.pipe()
+        self.addCleanup(os.close, reader)
+        pid, terminal = self.start_on_console(EXE, stdout=writer)
+        os.close(writer)
+        # The buffer holds 4096 characters; each line feed in it reaches the
+        # pipe as CR LF.
+        first = read_until(reader, b"never", seconds=5)
+        self.assertEqual(len(first.replace(b"\r\n", b"\n")), 4096)
+        os.write(terminal, b"x")
+        self.assertEqual(wait_for(pid), 0)
+        rest = read_until(reader, b"never", seconds=2)
+        self.assertEqual(len(first + rest), 85 * 79)  # 79 bytes a model.
+
+    def test_names_show_on_the_console_as_they_are(self):
+        """Exactly the lines, read back from the console's screen, whatever
+        its code page, which is left as it was."""
+        self.write("日本é.md3", sample("head.md3"))
+        self.copy_programs()
+        for page in ("437", "65001"):
+            with self.subTest(page=page):
+                pid, terminal = self.start_on_console(
+                    "cmd", "/c", "chcp %s & console_keys.exe x & tagbatch.exe"
+                    " & chcp & console_keys.exe screen > screen.txt" % page)
+                self.assertEqual(wait_for(pid), 0)
+                screen = read_bytes(os.path.join(self.dir, "screen.txt"))
+                self.assertEqual(screen.decode().split("\r\n")[:5], [
+                    "Active code page: " + page,
+                    "File Found: 日本é.md3",
+                    "Writing Tag File: 日本é.tag",
+                    "Tag file created successfully",
+                    "Active code page: " + page])
 
     def test_ctrl_c_during_a_conversion_leaves_no_temporary_file(self):
         # Far more than can be written before Ctrl+C arrives; sparse.
@@ -264,6 +333,15 @@ def stop(pid):
     if wait_for(pid, 0) is None:
         os.kill(pid, 9)
         os.waitpid(pid, 0)
+
+
+def read_bytes(path):
+    """The contents of `path`, or nothing if it cannot be read."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return b""
 
 
 def read_until(fd, text, seconds=60):

@@ -1,0 +1,54 @@
+// What Windows adds to replacing a file: other programs' handles and the
+// attributes a plain overwrite keeps.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "io/replacement_file.h"
+#include "tests/model_builder.h"
+#include "tests/scratch_dir.h"
+
+namespace {
+
+const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
+
+// A commit that fails because another program holds the tag file open,
+// and a replacement given up after a failed write, leave no temporary file.
+TEST(ReplacementFileWin32Test, FailuresLeaveNoTemporaryFile) {
+  ScratchDir dir;
+  const std::string path = dir / "a.tag";
+  ASSERT_TRUE(WriteFileBytes(path, kOld));
+  HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ReplacementFile blocked;
+  ASSERT_TRUE(blocked.Begin(path.c_str()));
+  ASSERT_TRUE(blocked.Write("new", 3));
+  EXPECT_FALSE(blocked.Commit());
+  CloseHandle(held);
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"a.tag"});
+
+  ReplacementFile abandoned;
+  ASSERT_TRUE(abandoned.Begin(path.c_str()));
+  ASSERT_TRUE(abandoned.Write("new", 3));
+  abandoned.Discard();
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"a.tag"});
+  EXPECT_EQ(ReadFileBytes(path), kOld);
+}
+
+TEST(ReplacementFileWin32Test, KeepsHiddenAndSystemAttributes) {
+  ScratchDir dir;
+  const std::string path = dir / "a.tag";
+  ASSERT_TRUE(WriteFileBytes(path, kOld));
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), kKept));
+  ASSERT_EQ(GetFileAttributesA(path.c_str()) & kKept, kKept);
+  ReplacementFile file;
+  ASSERT_TRUE(file.Begin(path.c_str()));
+  ASSERT_TRUE(file.Write("new", 3));
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(GetFileAttributesA(path.c_str()) & kKept, kKept);
+  EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{'n', 'e', 'w'}));
+}
+
+}  // namespace
