@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -14,8 +15,12 @@
 #include "driver/platform.h"
 #include "io/replacement_file.h"
 
-static_assert(sizeof(dirent::d_name) <= DirectorySearch::kMaxNameSize,
+// Where the system states its longest name, every name the search yields
+// is known to fit the batch's copy.
+#ifdef NAME_MAX
+static_assert(NAME_MAX < DirectorySearch::kMaxNameSize,
               "every name the search yields fits the batch's copy");
+#endif
 
 struct DirectorySearch::State {
   DIR* directory = nullptr;
@@ -100,12 +105,23 @@ static_assert(std::atomic<int>::is_always_lock_free,
               "a signal handler reads the raw terminal");
 
 // The signals whose default action ends the process and that someone else
-// sends to end it; the last three are Linux's own. The signals of the
-// program's own faults (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP,
-// SIGSYS) keep their defaults, so that a crash is reported as one.
-constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
-                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
-                                  SIGPOLL, SIGPWR,  SIGSTKFLT};
+// sends to end it: those of POSIX, then those that only some systems have.
+// The signals of the program's own faults (SIGSEGV, SIGBUS, SIGILL,
+// SIGFPE, SIGABRT, SIGTRAP, SIGSYS) keep their defaults, so that a crash is
+// reported as one.
+constexpr int kEndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
+    SIGUSR2,   SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 
 void CleanUpAndEnd(int signal_number) {
   RemoveUnfinishedReplacement();
@@ -136,8 +152,10 @@ void HandleEndingSignals() {
   sigfillset(&action.sa_mask);
   for (int signal_number : kEndingSignals)
     HandleUnlessIgnored(signal_number, action);
+#ifdef SIGRTMIN
   for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
     HandleUnlessIgnored(signal_number, action);
+#endif
 }
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+static_assert(sizeof(off_t) >= 8, "models over 2 GiB open on 32-bit hosts too");
+
 bool InputFile::Open(const char* path) {
   // Without O_NONBLOCK, opening a FIFO would wait for a writer.
   int fd;

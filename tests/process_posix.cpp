@@ -121,8 +121,10 @@ void ExecTagbatch(const char* argument) {
   _exit(127);
 }
 
+bool RunsUnderEmulator() { return kCommandLength > 1; }
+
 bool CanLimitAddressSpace() {
-  return kCommandLength == 1 && TAGBATCH_SANITIZED == 0;
+  return !RunsUnderEmulator() && TAGBATCH_SANITIZED == 0;
 }
 
 RunResult RunTagbatch(const std::string& directory, const char* argument,

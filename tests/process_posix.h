@@ -49,6 +49,10 @@ RunResult RunProgram(const std::vector<const char*>& argv,
 // null); under an emulator when the tests run under one. Never returns.
 [[noreturn]] void ExecTagbatch(const char* argument = nullptr);
 
+// Whether the program runs under an emulator, which keeps some signals
+// for itself.
+bool RunsUnderEmulator();
+
 // Whether a limit on the program's address space leaves it working: not
 // under the sanitizers or an emulator, which reserve a great deal of it.
 bool CanLimitAddressSpace();
