@@ -8,12 +8,38 @@
 
 namespace {
 
-// Prints `text`, then `name` and a line feed. A failing standard output is
-// not reported anywhere: there is nowhere to report it, and the exit
-// status is 0 whatever happens.
+// Copies `name` into `shown`, of kMaxNameSize bytes, with each control
+// character (C0, DEL, and C1 as UTF-8) as '?', as `ls` shows names on a
+// terminal: a name may not clear the screen or retitle the window.
+void ShowName(const char* name, char* shown) {
+  size_t length = 0;
+  for (const char* c = name;
+       *c != '\0' && length + 1 < DirectorySearch::kMaxNameSize; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    const auto next = static_cast<unsigned char>(c[1]);
+    if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
+      ++c;  // U+0080 to U+009F.
+      shown[length++] = '?';
+    } else {
+      shown[length++] = byte < 0x20 || byte == 0x7f ? '?' : *c;
+    }
+  }
+  shown[length] = '\0';
+}
+
+// Prints `text`, then `name` and a line feed; on a terminal, the name's
+// control characters show as '?', while a file or pipe gets its bytes as
+// they are. A failing standard output is not reported anywhere: there is
+// nowhere to report it, and the exit status is 0 whatever happens.
 void PrintLine(const char* text, const char* name) {
   WriteOutput(text);
-  WriteOutput(name);
+  if (OutputIsTerminal()) {
+    char shown[DirectorySearch::kMaxNameSize];
+    ShowName(name, shown);
+    WriteOutput(shown);
+  } else {
+    WriteOutput(name);
+  }
   WriteOutput("\n");
 }
 

@@ -40,6 +40,10 @@ class DirectorySearch {
 // before anything is printed.
 void SetUpStandardOutput();
 
+// Whether standard output is a terminal or console, where the control
+// characters of a name would drive the screen.
+bool OutputIsTerminal();
+
 // Writes `text` to standard output. On a console it shows as the
 // characters it spells, whatever the console's code page; into a file or
 // pipe its bytes go unchanged.

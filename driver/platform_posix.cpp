@@ -81,17 +81,26 @@ void DirectorySearch::Close() {
   state_->name = nullptr;
 }
 
+namespace {
+
+bool g_output_is_terminal = false;
+
+}  // namespace
+
 void SetUpStandardOutput() {
   // A reader that goes away must not change the exit status.
   (void)signal(SIGPIPE, SIG_IGN);
+  g_output_is_terminal = isatty(STDOUT_FILENO) != 0;
   // Should a mode not be taken, the default buffering still works.
-  if (isatty(STDOUT_FILENO) != 0) {
+  if (g_output_is_terminal) {
     (void)setvbuf(stdout, nullptr, _IOLBF, 0);
   } else {
     static char buffer[4096];
     (void)setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   }
 }
+
+bool OutputIsTerminal() { return g_output_is_terminal; }
 
 void WriteOutput(const char* text) { (void)fputs(text, stdout); }
 

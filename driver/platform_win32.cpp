@@ -97,6 +97,8 @@ void SetUpStandardOutput() {
   }
 }
 
+bool OutputIsTerminal() { return g_console_output != nullptr; }
+
 void WriteOutput(const char* text) {
   // The names are in the program's code page (UTF-8, by its manifest); the
   // console would read the bytes in its own.

@@ -12,7 +12,7 @@
 // The result looks like a plain overwrite: an existing target keeps its
 // permission bits, a new one gets 0666 less the umask, and a target named
 // through symbolic links is written where the links lead, leaving the links
-// in place.
+// in place, as far as the system's link protection would follow them.
 //
 // Nothing here allocates memory, so nothing here can throw.
 class ReplacementFile {
@@ -28,8 +28,10 @@ class ReplacementFile {
 
   // Starts a new version of `path`; called once per object. Returns false,
   // creating nothing, when the target exists but is not a regular file or
-  // may not be written, when a path grows longer than kMaxPath, or when
-  // the temporary file cannot be created.
+  // may not be written, when a link on the way may not be followed (one
+  // planted by another user in a sticky directory that anyone may write),
+  // when a path grows longer than kMaxPath, when the temporary file cannot
+  // be created, or once RemoveUnfinishedReplacement has run.
   bool Begin(const char* path);
 
   // Writes all of `size` bytes. Returns false if any of them could not be
@@ -43,6 +45,10 @@ class ReplacementFile {
 
   // Closes and removes the temporary file, if one is open.
   void Discard();
+
+  // The file that `Commit` replaces: the path given to `Begin`, or where
+  // its links lead.
+  const char* target() const { return target_; }
 
  private:
   // Writes into `temporary_` the name of the `attempt`th temporary file for
@@ -62,9 +68,10 @@ class ReplacementFile {
 
 // Removes the temporary file of the replacement in progress, if there is
 // one, so that a program ended by a signal (on Windows, by a console event)
-// leaves nothing behind. Safe to call from a signal handler, and on
-// Windows from the console control handler's thread; the target is then
-// either untouched or already wholly replaced.
+// leaves nothing behind, and keeps any later replacement from beginning.
+// Safe to call from a signal handler, and on Windows from the console
+// control handler's thread; the target is then either untouched or already
+// wholly replaced.
 void RemoveUnfinishedReplacement();
 
 #endif  // TAGBATCH_IO_REPLACEMENT_FILE_H_

@@ -16,13 +16,24 @@ constexpr int kMaxLinks = 40;
 // Temporary names tried before giving up, should stale ones lie around.
 constexpr int kMaxAttempts = 100;
 
-// The temporary file that RemoveUnfinishedReplacement removes. It is set
-// before the file is created and cleared once the file is gone or renamed,
-// so there is no moment when the file exists unregistered; a signal
-// handler may read it because it is lock-free.
+// What RemoveUnfinishedReplacement, called from a signal handler, may
+// touch. A replacement moves through these states:
+//   1. no temporary file: g_unfinished is null;
+//   2. open(O_EXCL) has created the file, not yet registered: a signal
+//      here leaves it behind, as a kill would;
+//   3. registered: g_unfinished names it, and the handler removes it;
+//   4. unregistered just before the rename or the unlink that ends it: a
+//      signal here leaves it behind, or finds it already renamed;
+//   5. renamed over the target or unlinked: back to state 1.
+// So the handler only ever removes a file this process created and has not
+// yet renamed: a name that open() failed to create (another process's file)
+// is never registered. g_ending, once set by the handler, keeps any new
+// replacement from beginning. Both are lock-free atomics.
 std::atomic<const char*> g_unfinished{nullptr};
-static_assert(std::atomic<const char*>::is_always_lock_free,
-              "a signal handler reads the unfinished file's name");
+std::atomic<bool> g_ending{false};
+static_assert(std::atomic<const char*>::is_always_lock_free &&
+                  std::atomic<bool>::is_always_lock_free,
+              "a signal handler reads and writes them");
 
 // The umask, read once: open() applies it to a new file, and an existing
 // file's bits that it would remove have to be put back by hand.
@@ -54,10 +65,33 @@ bool MayWrite(const char* path, const struct stat& status) {
   return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
 }
 
+// Whether a plain open would follow the link `path`, whose status is
+// `link`, where the system protects links: never in a sticky directory
+// that anyone may write (such as /tmp or a shared drop folder) unless we
+// or the directory's owner own the link. Otherwise another user could
+// plant a link there that makes us overwrite a file of ours.
+bool MayFollow(const char* path, const struct stat& link) {
+  if (link.st_uid == EffectiveUser()) return true;
+  char directory[ReplacementFile::kMaxPath];
+  const char* slash = strrchr(path, '/');
+  if (slash == nullptr) {
+    memcpy(directory, ".", 2);
+  } else {
+    const size_t length = slash == path ? 1 : slash - path;
+    memcpy(directory, path, length);
+    directory[length] = '\0';
+  }
+  struct stat status;
+  if (stat(directory, &status) != 0) return false;
+  const bool protected_directory =
+      (status.st_mode & S_ISVTX) != 0 && (status.st_mode & S_IWOTH) != 0;
+  return !protected_directory || link.st_uid == status.st_uid;
+}
+
 // Follows symbolic links from `path`, a buffer of kMaxPath bytes, to the
 // name that a plain overwrite would write, leaving that in `path`. Sets
 // `exists` and, when it does, `status`. Returns false when a link cannot
-// be followed.
+// or may not be followed.
 bool ResolveLinks(char* path, struct stat* status, bool* exists) {
   for (int links = 0;; ++links) {
     if (lstat(path, status) != 0) {
@@ -68,6 +102,7 @@ bool ResolveLinks(char* path, struct stat* status, bool* exists) {
       *exists = true;
       return true;
     }
+    if (!MayFollow(path, *status)) return false;
     char link[ReplacementFile::kMaxPath];
     const ssize_t length = readlink(path, link, sizeof link);
     if (links == kMaxLinks || length <= 0 ||
@@ -87,6 +122,7 @@ bool ResolveLinks(char* path, struct stat* status, bool* exists) {
 }  // namespace
 
 bool ReplacementFile::Begin(const char* path) {
+  if (g_ending) return false;
   const size_t length = strlen(path);
   if (length >= kMaxPath) return false;
   memcpy(target_, path, length + 1);
@@ -106,17 +142,13 @@ bool ReplacementFile::Begin(const char* path) {
   static const auto process = static_cast<unsigned long>(getpid());
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < kMaxAttempts; ++attempt) {
-    g_unfinished = nullptr;  // Not while the name changes.
     if (!NameTemporary(directory_length, process, attempt)) break;
-    g_unfinished = temporary_;
     fd = open(temporary_, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
               mode);
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) {
-    g_unfinished = nullptr;
-    return false;
-  }
+  if (fd < 0) return false;
+  g_unfinished = temporary_;
   handle_ = fd;
 
   if (exists) {
@@ -159,9 +191,9 @@ bool ReplacementFile::Commit() {
   // A failed close may mean the data never reached the disk.
   if (close(static_cast<int>(handle_)) != 0) ok = false;
   handle_ = kNoHandle;
+  g_unfinished = nullptr;
   if (ok && rename(temporary_, target_) != 0) ok = false;
   if (!ok) unlink(temporary_);
-  g_unfinished = nullptr;
   return ok;
 }
 
@@ -169,11 +201,12 @@ void ReplacementFile::Discard() {
   if (handle_ == kNoHandle) return;
   close(static_cast<int>(handle_));
   handle_ = kNoHandle;
-  unlink(temporary_);
   g_unfinished = nullptr;
+  unlink(temporary_);
 }
 
 void RemoveUnfinishedReplacement() {
+  g_ending = true;
   const char* path = g_unfinished;
   if (path != nullptr) unlink(path);
 }

@@ -17,11 +17,14 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN |
 
 HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// The temporary file that RemoveUnfinishedReplacement removes, and the lock
-// that makes creating or renaming it and registering the change one step
-// for the console control handler, which runs on a thread of its own.
+// The temporary file that RemoveUnfinishedReplacement removes, whether it
+// has run, and the lock that makes creating or renaming the file and
+// registering the change one step for the console control handler, which
+// runs on a thread of its own while the main thread goes on until the
+// process ends. Once the handler has run, no new temporary file is made.
 SRWLOCK g_lock = SRWLOCK_INIT;
 const char* g_unfinished = nullptr;
+bool g_ending = false;
 
 // The length of the directory part of `path`, up to its last separator.
 size_t DirectoryLength(const char* path) {
@@ -64,6 +67,10 @@ bool ReplacementFile::Begin(const char* path) {
     // Shared for deletion, so that the control handler can remove it while
     // it is still open.
     AcquireSRWLockExclusive(&g_lock);
+    if (g_ending) {
+      ReleaseSRWLockExclusive(&g_lock);
+      return false;
+    }
     file = CreateFileA(temporary_, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                        CREATE_NEW, new_attributes, nullptr);
     error = GetLastError();
@@ -117,6 +124,7 @@ void ReplacementFile::Discard() {
 
 void RemoveUnfinishedReplacement() {
   AcquireSRWLockExclusive(&g_lock);
+  g_ending = true;
   // Still open for writing: it goes once the last handle is closed, which
   // is when the process ends at the latest.
   if (g_unfinished != nullptr) DeleteFileA(g_unfinished);

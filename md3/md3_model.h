@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "io/streams.h"
+#include "io/written_files.h"
 
 // The 108-byte header at the start of every MD3 file, kept whole. Only the
 // tag count and the tag block offset are ever looked at; the identifier
@@ -64,7 +65,10 @@ class Md3Model {
   // Writes the tag file `path` from the tags of the first frame of the
   // model last loaded. Returns true only when the complete tag file is in
   // place; on false, an existing file of that name is exactly as it was
-  // and no new file is left behind. Allocates nothing, whatever the count.
+  // and no new file is left behind. Refuses to replace a file that this
+  // object has written before (x.md3 and x.MD3 both give x.tag): the first
+  // result stays. Memory grows by a few bytes a tag file, whatever the
+  // count.
   bool WriteTagFile(const char* path);
 
   // Whether a model file is held.
@@ -76,6 +80,7 @@ class Md3Model {
  private:
   InputStream stream_;
   Md3Header header_;
+  WrittenFiles written_;  // The tag files written so far.
 };
 
 #endif  // TAGBATCH_MD3_MD3_MODEL_H_

@@ -41,12 +41,16 @@ bool Md3Model::WriteTagFile(const char* path) {
   // leaves the old tag file alone all the same: the new one is only put in
   // place once it is complete.
   ReplacementFile file;
-  if (!file.Begin(path)) return false;
+  if (!file.Begin(path) || written_.Contains(file.target())) return false;
   OutputStream out(&file);
   if (!TagFileHeader(count).Write(&out)) return false;
   Md3Tag tag;
   for (int32_t i = 0; i < count; ++i) {
     if (!tag.Read(&stream_) || !tag.Write(&out)) return false;
   }
-  return out.Flush() && file.Commit();
+  // Room to remember the file is made before it is put in place, so that
+  // every file in place is remembered.
+  if (!out.Flush() || !written_.Reserve() || !file.Commit()) return false;
+  written_.Add(file.target());
+  return true;
 }

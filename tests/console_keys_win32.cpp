@@ -104,15 +104,21 @@ bool WaitForModeChange(HANDLE console, DWORD* mode) {
   return false;
 }
 
+// Appends "WHEN MODE" to the file `path`. Returns false on failure.
+bool Note(const char* path, const char* when, DWORD mode) {
+  FILE* out = fopen(path, "a");
+  if (out == nullptr) return false;
+  fprintf(out, "%s %04lx\n", when, static_cast<unsigned long>(mode));
+  return fclose(out) == 0;
+}
+
 // Runs `command` on this console and writes the console input's mode to
 // `path` before it starts, once it changes, and after it has ended; presses
 // x once the mode has changed when `press` is set.
 int Watch(const char* path, bool press, char* command) {
-  FILE* out = fopen(path, "w");
   HANDLE console = Open("CONIN$");
   DWORD mode;
-  if (out == nullptr || !GetConsoleMode(console, &mode)) return 1;
-  fprintf(out, "before %04lx\n", static_cast<unsigned long>(mode));
+  if (!GetConsoleMode(console, &mode) || !Note(path, "before", mode)) return 1;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
@@ -121,9 +127,8 @@ int Watch(const char* path, bool press, char* command) {
     return 1;
   // Ctrl+C is for the program watched, which does not inherit this.
   SetConsoleCtrlHandler(nullptr, TRUE);
-  if (!WaitForModeChange(console, &mode)) return 1;
-  fprintf(out, "during %04lx\n", static_cast<unsigned long>(mode));
-  fflush(out);
+  if (!WaitForModeChange(console, &mode) || !Note(path, "during", mode))
+    return 1;
   if (press) {
     std::vector<INPUT_RECORD> keys;
     AddEvents("x", &keys);
@@ -131,9 +136,7 @@ int Watch(const char* path, bool press, char* command) {
     if (!WriteConsoleInputW(console, keys.data(), 1, &written)) return 1;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
-  if (!GetConsoleMode(console, &mode)) return 1;
-  fprintf(out, "after %04lx\n", static_cast<unsigned long>(mode));
-  return fclose(out) == 0 ? 0 : 1;
+  return GetConsoleMode(console, &mode) && Note(path, "after", mode) ? 0 : 1;
 }
 
 int PrintScreen() {

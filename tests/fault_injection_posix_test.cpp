@@ -2,15 +2,18 @@
 // possible byte, a failing close or rename, files that change under us.
 // The system calls of the writer are wrapped at link time (--wrap), so the
 // faults strike the temporary tag file and nothing else.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "driver/platform.h"
+#include "io/replacement_file.h"
 #include "md3/md3_model.h"
 #include "tests/model_builder.h"
 #include "tests/process_posix.h"
@@ -23,6 +26,8 @@ struct Faults {
   long disk_space = -1;  // Bytes the disk still takes; negative: no limit.
   bool fail_close = false;
   bool fail_rename = false;
+  // Runs the signal handler's clean-up when a temporary name is taken.
+  bool clean_up_on_taken_name = false;
 };
 Faults g_faults;
 
@@ -46,6 +51,8 @@ extern "C" {
 ssize_t __real_write(int fd, const void* data, size_t size);
 int __real_close(int fd);
 int __real_rename(const char* from, const char* to);
+int __real_open(const char* path, int flags, ...);
+int __real_open64(const char* path, int flags, ...);
 
 ssize_t __wrap_write(int fd, const void* data, size_t size) {
   if (!IsTemporaryFile(fd)) return __real_write(fd, data, size);
@@ -59,6 +66,38 @@ ssize_t __wrap_write(int fd, const void* data, size_t size) {
   ssize_t n = __real_write(fd, data, size < room ? size : room);
   if (n > 0) g_faults.disk_space -= n;
   return n;
+}
+
+// A signal that arrives just after open() found a temporary name taken.
+int AfterOpen(int fd) {
+  if (fd < 0 && errno == EEXIST && g_faults.clean_up_on_taken_name) {
+    RemoveUnfinishedReplacement();
+    errno = EEXIST;
+  }
+  return fd;
+}
+
+// The mode argument of an open() that creates, or 0.
+int OpenMode(int flags, va_list arguments) {
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started by the caller.
+  return (flags & O_CREAT) != 0 ? va_arg(arguments, int) : 0;
+}
+
+// Both, as a 32-bit host's large-file build calls open64.
+int __wrap_open(const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const int mode = OpenMode(flags, arguments);
+  va_end(arguments);
+  return AfterOpen(__real_open(path, flags, mode));
+}
+
+int __wrap_open64(const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const int mode = OpenMode(flags, arguments);
+  va_end(arguments);
+  return AfterOpen(__real_open64(path, flags, mode));
 }
 
 int __wrap_close(int fd) {
@@ -159,6 +198,30 @@ TEST_F(FaultTest, CountBeyondTheFileFailsBeforeAnyWrite) {
   EXPECT_FALSE(reader.WriteTagFile(tag_path_.c_str()));
   EXPECT_EQ(g_faults.writes, 0);
   EXPECT_EQ(dir_.List(), std::vector<std::string>{"model.md3"});
+}
+
+// A temporary name that another file already has is never the clean-up's
+// to remove, even should a signal arrive right after the name was found
+// taken.
+TEST_F(FaultTest, CleanUpLeavesATakenTemporaryNameAlone) {
+  EXPECT_EQ(RunInChild([this] {
+              // The name of this process, and of the one the test started
+              // in should its name already be set.
+              std::vector<std::string> taken;
+              for (pid_t process : {getpid(), getppid()}) {
+                taken.push_back(
+                    dir_ / (".tagbatch-" + std::to_string(process) + ".tmp"));
+                if (!WriteFileBytes(taken.back(), kOld)) return 1;
+              }
+              g_faults.clean_up_on_taken_name = true;
+              ReplacementFile file;
+              if (!file.Begin(tag_path_.c_str())) return 2;
+              for (const std::string& name : taken) {
+                if (ReadFileBytes(name) != kOld) return 3;
+              }
+              return 0;
+            }),
+            0);
 }
 
 TEST_F(FaultTest, ModelVanishesBetweenSearchAndLoad) {

@@ -69,6 +69,11 @@ class TerminalRun {
   // Leaves the directory without models.
   void RemoveModels() const { unlink((dir_ / "a.md3").c_str()); }
 
+  // Names the model `name` instead.
+  void RenameModel(const std::string& name) const {
+    (void)rename((dir_ / "a.md3").c_str(), (dir_ / name).c_str());
+  }
+
   // Adds `count` more models, named m00.md3 onwards.
   void AddModels(int count) const {
     ModelBuilder model;
@@ -255,6 +260,22 @@ class TerminalRun {
 const char kTerminalOutput[] =
     "File Found: a.md3\r\nWriting Tag File: a.tag\r\n"
     "Tag file created successfully\r\n";
+
+// A name can hold control characters; on the terminal they show as '?'
+// rather than retitle the window and clear the screen.
+TEST(KeyWaitTest, ControlCharactersOfNamesShowAsQuestionMarks) {
+  TerminalRun run;
+  run.RenameModel("a\x1b]0;PWNED\x07\x1b[2J\x7f\xc2\x9b\xc2\xa0.md3");
+  run.Start();
+  const std::string shown =
+      "File Found: a?]0;PWNED??[2J??\xc2\xa0.md3\r\n"
+      "Writing Tag File: a?]0;PWNED??[2J??\xc2\xa0.tag\r\n"
+      "Tag file created successfully\r\n";
+  EXPECT_EQ(run.ReadScreenUntil(shown, kTimeoutMs), shown);
+  ASSERT_TRUE(run.WaitForKeyMode());
+  run.Type("x");
+  ASSERT_TRUE(run.WaitForExit());
+}
 
 // With models and without: the wait follows "No Files Found" too.
 TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {

@@ -124,6 +124,7 @@ void ExecTagbatch(const char* argument) {
 bool RunsUnderEmulator() { return kCommandLength > 1; }
 
 bool CanLimitAddressSpace() {
+  // cppcheck-suppress knownConditionTrueFalse ; it is fixed for each build.
   return !RunsUnderEmulator() && TAGBATCH_SANITIZED == 0;
 }
 

@@ -3,35 +3,51 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
 #include "tests/model_builder.h"
 #include "tests/scratch_dir.h"
 
 namespace {
 
-TEST(ReplacementFileTest, UnfinishedReplacementIsRemovedOnRequest) {
+// The clean-up as the signal handler or console control handler runs it:
+// the temporary file goes, the old file stays, and no replacement begins
+// afterwards, since the program is ending. Returns the first thing that
+// went wrong, or an empty string.
+std::string CleanUpWhileReplacing() {
   ScratchDir dir;
   const std::vector<uint8_t> old = {'o', 'l', 'd'};
-  ASSERT_TRUE(WriteFileBytes(dir / "a.tag", old));
-  // Nothing in progress: nothing happens.
-  RemoveUnfinishedReplacement();
+  const std::string path = dir / "a.tag";
+  if (!WriteFileBytes(path, old)) return "cannot write a.tag";
   ReplacementFile file;
-  ASSERT_TRUE(file.Begin((dir / "a.tag").c_str()));
-  ASSERT_TRUE(file.Write("new", 3));
-  ASSERT_EQ(dir.List().size(), 2u);
-  // As the handler does it, while the file is still open for writing.
+  if (!file.Begin(path.c_str()) || !file.Write("new", 3))
+    return "cannot begin a replacement";
+  if (dir.List().size() != 2) return "no temporary file";
+  // While the file is still open for writing.
   RemoveUnfinishedReplacement();
-  EXPECT_FALSE(file.Commit());
-  EXPECT_EQ(dir.List(), std::vector<std::string>{"a.tag"});
-  EXPECT_EQ(ReadFileBytes(dir / "a.tag"), old);
-
-  // A replacement after it is not affected.
+  if (file.Commit()) return "committed after the clean-up";
+  if (dir.List() != std::vector<std::string>{"a.tag"})
+    return "the temporary file is still there";
+  if (ReadFileBytes(path) != old) return "a.tag has changed";
   ReplacementFile next;
-  ASSERT_TRUE(next.Begin((dir / "a.tag").c_str()));
-  ASSERT_TRUE(next.Write("new", 3));
-  EXPECT_TRUE(next.Commit());
-  RemoveUnfinishedReplacement();
-  EXPECT_EQ(ReadFileBytes(dir / "a.tag"),
-            (std::vector<uint8_t>{'n', 'e', 'w'}));
+  if (next.Begin(path.c_str())) return "a replacement began afterwards";
+  if (dir.List() != std::vector<std::string>{"a.tag"})
+    return "a new temporary file appeared";
+  return "";
+}
+
+// In a child process of its own: the clean-up ends every replacement of
+// the process.
+TEST(ReplacementFileTest, CleanUpRemovesTheTemporaryFileAndEndsReplacing) {
+  EXPECT_EXIT(
+      {
+        const std::string problem = CleanUpWhileReplacing();
+        (void)fprintf(stderr, "%s", problem.c_str());
+        exit(problem.empty() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "^$");
 }
 
 }  // namespace

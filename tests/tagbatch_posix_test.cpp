@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -157,8 +158,9 @@ TEST(TagbatchTest, MatchesEveryKindOfEntryIgnoringCase) {
   ScratchDir dir;
   ModelBuilder model;
   model.tags = NumberedTags(1);
-  for (const char* name : {"UPPER.MD3", "x.Md3", ".md3", ".hidden.md3",
-                           "with space.md3", "caf\xc3\xa9.md3", "\xff\xfe.md3"})
+  for (const char* name :
+       {"UPPER.MD3", "x.Md3", ".md3", ".hidden.md3", "with space.md3",
+        "caf\xc3\xa9.md3", "\xff\xfe.md3", "\x1b[2J\x7f.md3"})
     ASSERT_TRUE(WriteFileBytes(dir / name, model.Build()));
   ASSERT_EQ(mkdir((dir / "x.md3").c_str(), 0755), 0);
   ASSERT_EQ(symlink("UPPER.MD3", (dir / "link.md3").c_str()), 0);
@@ -181,6 +183,9 @@ TEST(TagbatchTest, MatchesEveryKindOfEntryIgnoringCase) {
            {"caf\xc3\xa9.md3",
             Loaded("caf\xc3\xa9.md3", "caf\xc3\xa9.tag", true)},
            {"\xff\xfe.md3", Loaded("\xff\xfe.md3", "\xff\xfe.tag", true)},
+           // Into a pipe, control characters stay as they are.
+           {"\x1b[2J\x7f.md3",
+            Loaded("\x1b[2J\x7f.md3", "\x1b[2J\x7f.tag", true)},
            {"link.md3", Loaded("link.md3", "link.tag", true)},
            {"x.md3", NotLoaded("x.md3")},
            {"dangling.md3", NotLoaded("dangling.md3")},
@@ -212,6 +217,57 @@ TEST(TagbatchTest, ReportsEachOfManyModelsOnce) {
   }
   EXPECT_EQ(run.out, expected);
   EXPECT_EQ(dir.List().size(), 2u * kModels + kModels / 10);
+}
+
+// x.md3 and x.MD3 both give x.tag: the first one's stays, and the second
+// fails rather than replace it.
+TEST(TagbatchTest, CaseTwinsDoNotReplaceEachOthersTagFile) {
+  ScratchDir dir;
+  ModelBuilder lower;
+  lower.tags = NumberedTags(1, 1);
+  ModelBuilder upper;
+  upper.tags = NumberedTags(2, 2);
+  ASSERT_TRUE(WriteFileBytes(dir / "x.md3", lower.Build()));
+  ASSERT_TRUE(WriteFileBytes(dir / "x.MD3", upper.Build()));
+  const std::vector<std::string> order = SystemOrder(dir.path());
+  const bool lower_first = std::find(order.begin(), order.end(), "x.md3") <
+                           std::find(order.begin(), order.end(), "x.MD3");
+  RunResult run = RunTagbatch(dir.path());
+  ExpectCleanExit(run);
+  EXPECT_EQ(run.out, InListingOrder(
+                         dir.path(),
+                         {{"x.md3", Loaded("x.md3", "x.tag", lower_first)},
+                          {"x.MD3", Loaded("x.MD3", "x.tag", !lower_first)}}));
+  EXPECT_EQ(ReadFileBytes(dir / "x.tag"),
+            ExpectedTagFile(lower_first ? lower : upper));
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"x.MD3", "x.md3", "x.tag"}));
+}
+
+// In a sticky folder that anyone may write, a link that another user has
+// planted is not followed; one of the folder's owner is.
+TEST(TagbatchTest, LinkPlantedInAStickyFolderIsNotFollowed) {
+  if (getuid() != 0) GTEST_SKIP() << "only root can give a link away";
+  ScratchDir dir;
+  const std::string drop = dir / "drop";
+  ASSERT_EQ(mkdir(drop.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(drop.c_str(), 01777), 0);
+  ASSERT_TRUE(WriteFileBytes(dir / "victim", kOld));
+  ASSERT_TRUE(WriteFileBytes(drop + "/x.md3", ModelBuilder{}.Build()));
+  ASSERT_EQ(symlink((dir / "victim").c_str(), (drop + "/x.tag").c_str()), 0);
+  ASSERT_EQ(lchown((drop + "/x.tag").c_str(), kNobody, kNobody), 0);
+  RunResult run = RunTagbatch(drop);
+  ExpectCleanExit(run);
+  EXPECT_EQ(run.out, Loaded("x.md3", "x.tag", false));
+  EXPECT_EQ(ReadFileBytes(dir / "victim"), kOld);
+  struct stat link;
+  ASSERT_EQ(lstat((drop + "/x.tag").c_str(), &link), 0);
+  EXPECT_TRUE(S_ISLNK(link.st_mode));
+
+  ASSERT_EQ(lchown((drop + "/x.tag").c_str(), 0, 0), 0);
+  run = RunTagbatch(drop);
+  ExpectCleanExit(run);
+  EXPECT_EQ(run.out, Loaded("x.md3", "x.tag", true));
+  EXPECT_EQ(ReadFileBytes(dir / "victim").size(), 16u);
 }
 
 TEST(TagbatchTest, TagFileNameTakenByADirectory) {
@@ -316,10 +372,15 @@ TEST(TagbatchTest, EndingSignalsDuringAWriteLeaveNoDebris) {
       ExecTagbatch();
     });
     ASSERT_GT(pid, 0);
+    // Once records reach the temporary file it is the handler's to remove.
     bool writing = false;
     for (int waited = 0; waited < 20000 && !writing; ++waited) {
-      for (const std::string& name : dir.List())
-        writing = writing || name.compare(0, 10, ".tagbatch-") == 0;
+      for (const std::string& name : dir.List()) {
+        struct stat status;
+        writing = writing || (name.compare(0, 10, ".tagbatch-") == 0 &&
+                              stat((dir / name).c_str(), &status) == 0 &&
+                              status.st_size > 0);
+      }
       const struct timespec pause = {0, 1000000};
       if (!writing) nanosleep(&pause, nullptr);
     }
