@@ -206,6 +206,15 @@ class TerminalRun {
     return SameMode(before_, after);
   }
 
+  // The bytes of the complete lines typed and not read. A line typed in
+  // part is not complete until Enter, unless a switch out of line mode
+  // and back has turned it into one.
+  [[nodiscard]] int LinesReady() const {
+    int ready = -1;
+    ioctl(slave_, FIONREAD, &ready);
+    return ready;
+  }
+
   // The bytes typed but not read by anyone, read here without waiting and
   // with the terminal's mode left as it is.
   [[nodiscard]] std::string PendingInput() const {
@@ -414,12 +423,18 @@ TEST(KeyWaitTest, EndingSignalsPutTheTerminalBack) {
   }
 }
 
+// A job in the background does not touch the terminal at all: a line half
+// typed at the shell's prompt stays half typed.
 TEST(KeyWaitTest, BackgroundJobDoesNotWait) {
   TerminalRun run;
+  run.TypeAhead("ab");
+  SleepMs(20);
+  ASSERT_EQ(run.LinesReady(), 0);
   run.Start(TerminalRun::Job::kBackground);
   ASSERT_TRUE(run.WaitForExit(5000));
   EXPECT_TRUE(run.ExitedCleanly());
   EXPECT_TRUE(run.ModeRestored());
+  EXPECT_EQ(run.LinesReady(), 0);
 }
 
 // Stopped in the wait and continued in the background, the program can no
