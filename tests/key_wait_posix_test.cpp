@@ -119,9 +119,11 @@ class TerminalRun {
       const pid_t child = fork();
       if (child == 0) {
         sigprocmask(SIG_UNBLOCK, &usr1, nullptr);
-        (void)signal(SIGTTOU, SIG_DFL);
         setpgid(0, 0);
+        // Whichever of the two comes first makes the job the foreground
+        // one; SIGTTOU is still ignored here.
         if (job == Job::kMovedToBackground) tcsetpgrp(2, getpgrp());
+        (void)signal(SIGTTOU, SIG_DFL);
         ExecTagbatch();
       }
       setpgid(child, child);
