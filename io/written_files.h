@@ -6,8 +6,8 @@
 #include <cstdint>
 
 // A set of paths, each remembered by a 64-bit hash of its bytes in an
-// open-addressing table that is at most half full: 16 to 32 bytes a path
-// (48 while the table grows), 512 bytes at least.
+// open-addressing table that is at most three quarters full: 11 to 22
+// bytes a path (32 while the table grows), 512 bytes at least.
 // Two paths with the same hash count as one; by chance that takes some
 // billions of billions of paths. Allocates with malloc, so nothing here
 // throws.
