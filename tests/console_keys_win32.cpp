@@ -8,7 +8,6 @@
 //     down     the Down cursor key pressed
 //     delete   the Delete key pressed
 //     x        the key x pressed
-//   console_keys mode     prints the console input's mode, in hex
 //   console_keys watch FILE x|none PROGRAM   runs PROGRAM on this console
 //                         and writes the console input's mode to FILE
 //                         before, during its wait (pressing x then, if
@@ -80,13 +79,6 @@ HANDLE Open(const char* name) {
   return CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                      0, nullptr);
-}
-
-int PrintMode() {
-  DWORD mode;
-  if (!GetConsoleMode(Open("CONIN$"), &mode)) return 1;
-  printf("%04lx\n", static_cast<unsigned long>(mode));
-  return 0;
 }
 
 // Waits up to a minute for the console input's mode to differ from
@@ -165,7 +157,6 @@ int PrintScreen() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && strcmp(argv[1], "mode") == 0) return PrintMode();
   if (argc == 2 && strcmp(argv[1], "screen") == 0) return PrintScreen();
   if (argc == 5 && strcmp(argv[1], "watch") == 0)
     return Watch(argv[2], strcmp(argv[3], "x") == 0, argv[4]);

@@ -68,8 +68,13 @@ ssize_t __wrap_write(int fd, const void* data, size_t size) {
   return n;
 }
 
-// A signal that arrives just after open() found a temporary name taken.
-int AfterOpen(int fd) {
+// Calls `real` as open() was called, then, should the temporary name be
+// taken, runs the clean-up as a signal arriving at that moment would.
+int OpenThen(int (*real)(const char*, int, ...), const char* path, int flags,
+             va_list arguments) {
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started by the caller.
+  const int mode = (flags & O_CREAT) != 0 ? va_arg(arguments, int) : 0;
+  const int fd = real(path, flags, mode);
   if (fd < 0 && errno == EEXIST && g_faults.clean_up_on_taken_name) {
     RemoveUnfinishedReplacement();
     errno = EEXIST;
@@ -77,27 +82,21 @@ int AfterOpen(int fd) {
   return fd;
 }
 
-// The mode argument of an open() that creates, or 0.
-int OpenMode(int flags, va_list arguments) {
-  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started by the caller.
-  return (flags & O_CREAT) != 0 ? va_arg(arguments, int) : 0;
-}
-
 // Both, as a 32-bit host's large-file build calls open64.
 int __wrap_open(const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
-  const int mode = OpenMode(flags, arguments);
+  const int fd = OpenThen(__real_open, path, flags, arguments);
   va_end(arguments);
-  return AfterOpen(__real_open(path, flags, mode));
+  return fd;
 }
 
 int __wrap_open64(const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
-  const int mode = OpenMode(flags, arguments);
+  const int fd = OpenThen(__real_open64, path, flags, arguments);
   va_end(arguments);
-  return AfterOpen(__real_open64(path, flags, mode));
+  return fd;
 }
 
 int __wrap_close(int fd) {
