@@ -65,6 +65,13 @@ bool MayWrite(const char* path, const struct stat& status) {
   return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
 }
 
+// The length of the directory part of `path`, up to and including its last
+// '/'; 0 for a bare name.
+size_t DirectoryLength(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash == nullptr ? 0 : static_cast<size_t>(slash + 1 - path);
+}
+
 // Whether a plain open would follow the link `path`, whose status is
 // `link`, where the system protects links: never in a sticky directory
 // that anyone may write (such as /tmp or a shared drop folder) unless we
@@ -72,12 +79,9 @@ bool MayWrite(const char* path, const struct stat& status) {
 // plant a link there that makes us overwrite a file of ours.
 bool MayFollow(const char* path, const struct stat& link) {
   if (link.st_uid == EffectiveUser()) return true;
-  char directory[ReplacementFile::kMaxPath];
-  const char* slash = strrchr(path, '/');
-  if (slash == nullptr) {
-    memcpy(directory, ".", 2);
-  } else {
-    const size_t length = slash == path ? 1 : slash - path;
+  char directory[ReplacementFile::kMaxPath] = ".";
+  const size_t length = DirectoryLength(path);
+  if (length > 0) {
     memcpy(directory, path, length);
     directory[length] = '\0';
   }
@@ -109,9 +113,7 @@ bool ResolveLinks(char* path, struct stat* status, bool* exists) {
         static_cast<size_t>(length) == sizeof link)
       return false;
     // A relative link is resolved against the directory holding it.
-    const char* slash = strrchr(path, '/');
-    const size_t kept =
-        link[0] != '/' && slash != nullptr ? slash + 1 - path : 0;
+    const size_t kept = link[0] != '/' ? DirectoryLength(path) : 0;
     if (kept + static_cast<size_t>(length) >= ReplacementFile::kMaxPath)
       return false;
     memcpy(path + kept, link, static_cast<size_t>(length));
@@ -137,8 +139,7 @@ bool ReplacementFile::Begin(const char* path) {
     mode = existing.st_mode & 07777;
   }
 
-  const char* slash = strrchr(target_, '/');
-  const size_t directory_length = slash == nullptr ? 0 : slash + 1 - target_;
+  const size_t directory_length = DirectoryLength(target_);
   static const auto process = static_cast<unsigned long>(getpid());
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < kMaxAttempts; ++attempt) {
