@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "driver/platform.h"
 #include "io/replacement_file.h"
@@ -22,12 +21,6 @@ static_assert(NAME_MAX < DirectorySearch::kMaxNameSize,
               "every name the search yields fits the batch's copy");
 #endif
 
-struct DirectorySearch::State {
-  DIR* directory = nullptr;
-  std::string suffix;  // The pattern less its leading '*'.
-  const char* name = nullptr;
-};
-
 namespace {
 
 char Lower(char c) {
@@ -35,11 +28,12 @@ char Lower(char c) {
 }
 
 // Whether `name` ends in `suffix`, ASCII letter case ignored.
-bool EndsWith(const char* name, const std::string& suffix) {
-  size_t length = strlen(name);
-  if (length < suffix.size()) return false;
-  const char* tail = name + length - suffix.size();
-  for (size_t i = 0; i < suffix.size(); ++i) {
+bool EndsWith(const char* name, const char* suffix) {
+  const size_t length = strlen(name);
+  const size_t suffix_length = strlen(suffix);
+  if (length < suffix_length) return false;
+  const char* tail = name + length - suffix_length;
+  for (size_t i = 0; i < suffix_length; ++i) {
     if (Lower(tail[i]) != Lower(suffix[i])) return false;
   }
   return true;
@@ -47,38 +41,33 @@ bool EndsWith(const char* name, const std::string& suffix) {
 
 }  // namespace
 
-DirectorySearch::DirectorySearch() : state_(new State) {}
-
-DirectorySearch::~DirectorySearch() { Close(); }
-
 bool DirectorySearch::Start(const char* pattern) {
   Close();
-  state_->suffix = pattern[0] == '*' ? pattern + 1 : pattern;
-  state_->directory = opendir(".");
-  return state_->directory != nullptr && Next();
+  pattern_ = pattern;
+  handle_ = opendir(".");
+  return handle_ != nullptr && Next();
 }
 
 bool DirectorySearch::Next() {
-  if (state_->directory == nullptr) return false;
+  if (handle_ == nullptr) return false;
+  const char* suffix = pattern_[0] == '*' ? pattern_ + 1 : pattern_;
   // A read error ends the search as if the entries had run out.
-  while (const dirent* entry = readdir(state_->directory)) {
+  while (const dirent* entry = readdir(static_cast<DIR*>(handle_))) {
     if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
       continue;
-    if (EndsWith(entry->d_name, state_->suffix)) {
-      state_->name = entry->d_name;
+    if (EndsWith(entry->d_name, suffix)) {
+      (void)snprintf(name_, sizeof name_, "%s", entry->d_name);
       return true;
     }
   }
-  state_->name = nullptr;
+  name_[0] = '\0';
   return false;
 }
 
-const char* DirectorySearch::name() const { return state_->name; }
-
 void DirectorySearch::Close() {
-  if (state_->directory != nullptr) closedir(state_->directory);
-  state_->directory = nullptr;
-  state_->name = nullptr;
+  if (handle_ != nullptr) closedir(static_cast<DIR*>(handle_));
+  handle_ = nullptr;
+  name_[0] = '\0';
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "driver/platform.h"
 #include "io/replacement_file.h"
@@ -9,38 +10,44 @@ static_assert(sizeof(WIN32_FIND_DATAA::cFileName) <=
                   DirectorySearch::kMaxNameSize,
               "every name the search yields fits the batch's copy");
 
-struct DirectorySearch::State {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  WIN32_FIND_DATAA entry = {};
-};
+namespace {
 
-DirectorySearch::DirectorySearch() : state_(new State) {}
+HANDLE AsSearch(void* handle) { return static_cast<HANDLE>(handle); }
 
-DirectorySearch::~DirectorySearch() { Close(); }
+}  // namespace
 
 bool DirectorySearch::Start(const char* pattern) {
   Close();
+  pattern_ = pattern;
   // The system matches the pattern, ignoring letter case.
-  state_->handle = FindFirstFileA(pattern, &state_->entry);
-  return state_->handle != INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAA entry;
+  const HANDLE handle = FindFirstFileA(pattern, &entry);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  handle_ = handle;
+  memcpy(name_, entry.cFileName, sizeof entry.cFileName);
+  return true;
 }
 
 bool DirectorySearch::Next() {
-  if (state_->handle == INVALID_HANDLE_VALUE) return false;
-  return FindNextFileA(state_->handle, &state_->entry) != 0;
+  if (handle_ == nullptr) return false;
+  WIN32_FIND_DATAA entry;
+  if (FindNextFileA(AsSearch(handle_), &entry) == 0) return false;
+  memcpy(name_, entry.cFileName, sizeof entry.cFileName);
+  return true;
 }
 
-const char* DirectorySearch::name() const { return state_->entry.cFileName; }
-
 void DirectorySearch::Close() {
-  if (state_->handle != INVALID_HANDLE_VALUE) FindClose(state_->handle);
-  state_->handle = INVALID_HANDLE_VALUE;
+  if (handle_ != nullptr) FindClose(AsSearch(handle_));
+  handle_ = nullptr;
 }
 
 namespace {
 
 // Standard output when it is a console, written in UTF-16; null otherwise.
 HANDLE g_console_output = nullptr;
+// The console input device, once the key wait has opened it; only the
+// main thread touches it.
+HANDLE g_console_input = nullptr;
 
 // The console input that the key wait has changed, or null, and the mode
 // to put back; the control handler reads both under the lock.
@@ -122,9 +129,11 @@ void HandleEndingSignals() {
 
 void WaitForKey() {
   // Opened at the first wait and kept until the program ends.
-  static HANDLE console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+  if (g_console_input == nullptr)
+    g_console_input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  const HANDLE console = g_console_input;
   DWORD saved;
   if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &saved))
     return;

@@ -1,24 +1,46 @@
 // Writing a new version of a file without ever damaging the old one.
+//
+// The calling sequence, one step a function, each checked before the next:
+//
+//   ReplacementFile file;
+//   file.Resolve(path);   // Find the target: follow links, check its kind
+//                         // and permission, note its mode and identity.
+//   ...                   // The caller may refuse the target now, having
+//                         // created nothing (see target_identity()).
+//   file.Create();        // Create the temporary file beside the target.
+//   file.Write(...);      // As often as needed.
+//   file.Commit();        // Move it over the target; or Discard().
+//
+// Every step reports failure by returning false. Until `Commit` succeeds
+// the target is untouched, and a failed step leaves no temporary file.
+//
+//           Resolve            Create              Commit, Discard or
+//   empty ---------> resolved ---------> created ------------------> done
+//     |                 |                (temporary file open, and
+//     +--- false -------+--- false       registered for the clean-up)
+//          (done)            (done)
+//
+// The result looks like a plain overwrite: an existing target keeps its
+// permission bits, owner and attributes where the system lets us keep
+// them, a new one gets 0666 less the umask, and a target named through
+// symbolic links is written where the links lead, leaving the links in
+// place, as far as the system's link protection would follow them.
+//
+// Nothing here allocates memory, so nothing here can throw.
 #ifndef TAGBATCH_IO_REPLACEMENT_FILE_H_
 #define TAGBATCH_IO_REPLACEMENT_FILE_H_
 
 #include <cstddef>
 #include <cstdint>
 
-// A file written under a temporary name beside its target and moved over
-// the target only once it is complete. Until `Commit` succeeds the target
-// is untouched; on any failure the temporary file is removed again.
-//
-// The result looks like a plain overwrite: an existing target keeps its
-// permission bits, a new one gets 0666 less the umask, and a target named
-// through symbolic links is written where the links lead, leaving the links
-// in place, as far as the system's link protection would follow them.
-//
-// Nothing here allocates memory, so nothing here can throw.
+#include "io/file_identity.h"
+
 class ReplacementFile {
  public:
   // The longest path, with its terminating zero, that a replacement takes.
   static constexpr size_t kMaxPath = 4096;
+  // Temporary names tried before giving up, should others be taken.
+  static constexpr int kMaxAttempts = 100;
 
   ReplacementFile() = default;
   ReplacementFile(const ReplacementFile&) = delete;
@@ -26,13 +48,19 @@ class ReplacementFile {
   // Discards an uncommitted temporary file.
   ~ReplacementFile() { Discard(); }
 
-  // Starts a new version of `path`; called once per object. Returns false,
-  // creating nothing, when the target exists but is not a regular file or
-  // may not be written, when a link on the way may not be followed (one
-  // planted by another user in a sticky directory that anyone may write),
-  // when a path grows longer than kMaxPath, when the temporary file cannot
-  // be created, or once RemoveUnfinishedReplacement has run.
-  bool Begin(const char* path);
+  // Finds the file that `path` names, following its links; called first,
+  // once. Returns false when the target exists but is not a regular file
+  // or may not be written, when a link on the way may not be followed
+  // (one planted by another user in a sticky directory that anyone may
+  // write), or when a path grows longer than kMaxPath. Creates nothing.
+  bool Resolve(const char* path);
+
+  // Creates the temporary file beside the target, under the first of
+  // kMaxAttempts names that is free; a name that is taken, by a file or a
+  // link, is never opened or followed. Returns false, creating nothing,
+  // when Resolve has not succeeded, when no name is free or the file
+  // cannot be created, or once RemoveUnfinishedReplacement has run.
+  bool Create();
 
   // Writes all of `size` bytes. Returns false if any of them could not be
   // written (the file is then discarded by `Commit` or the destructor).
@@ -46,30 +74,59 @@ class ReplacementFile {
   // Closes and removes the temporary file, if one is open.
   void Discard();
 
-  // The file that `Commit` replaces: the path given to `Begin`, or where
+  // The file that `Commit` replaces: the path given to `Resolve`, or where
   // its links lead.
   const char* target() const { return target_; }
+  // Whether the target existed when it was resolved, and then its
+  // identity.
+  bool target_exists() const { return target_exists_; }
+  const FileIdentity& target_identity() const { return target_identity_; }
+  // The identity of the new version, once `Create` has succeeded; it is
+  // the target's after `Commit`.
+  const FileIdentity& identity() const { return identity_; }
+  // The temporary file's name: the last one tried by `Create`.
+  const char* temporary() const { return temporary_; }
 
  private:
-  // Writes into `temporary_` the name of the `attempt`th temporary file for
-  // process `process` beside the target, whose directory part is its first
-  // `directory_length` bytes. The name starts with a dot so that listings
-  // hide it and ends in ".tmp" so that no model search ever matches it.
-  // Returns false if it would be too long.
-  bool NameTemporary(size_t directory_length, unsigned long process,
-                     int attempt);
+  // What one try at creating the temporary file came to.
+  enum class Creation { kCreated, kTaken, kFailed };
+
+  // Writes into `temporary_` the `attempt`th temporary name beside the
+  // target. The name starts with a dot so that listings hide it, holds the
+  // process id so that two runs rarely meet, and ends in ".tmp" so that no
+  // model search ever matches it. Returns false if it would be too long.
+  bool NameTemporary(int attempt);
+
+  // Creates `temporary_` if nothing has that name, registers it for the
+  // clean-up, notes its identity and gives it the target's mode, owner or
+  // attributes. On kFailed nothing is left.
+  Creation CreateTemporary();
+
+  // This process's id, asked of the system once.
+  static unsigned long ProcessId();
 
   static constexpr intptr_t kNoHandle = -1;
-  intptr_t handle_ = kNoHandle;    // A descriptor or a HANDLE.
-  bool failed_ = false;            // A write has failed.
-  char target_[kMaxPath] = {};     // Where the links, if any, lead.
+  bool resolved_ = false;
+  intptr_t handle_ = kNoHandle;  // A descriptor or a HANDLE.
+  bool failed_ = false;          // A write has failed.
+  // Where the links, if any, lead, and the length of its directory part.
+  char target_[kMaxPath] = {};
+  size_t directory_length_ = 0;
+  bool target_exists_ = false;
+  FileIdentity target_identity_;
+  // What the new version takes over from the target: on POSIX its mode,
+  // owner and group, on Windows its attributes.
+  uint32_t kept_mode_ = 0;
+  uint32_t kept_owner_ = 0;
+  uint32_t kept_group_ = 0;
+  FileIdentity identity_;
   char temporary_[kMaxPath] = {};  // The temporary file beside it.
 };
 
 // Removes the temporary file of the replacement in progress, if there is
 // one, so that a program ended by a signal (on Windows, by a console event)
-// leaves nothing behind, and keeps any later replacement from beginning.
-// Safe to call from a signal handler, and on Windows from the console
+// leaves nothing behind, and keeps any later replacement from creating a
+// file. Safe to call from a signal handler, and on Windows from the console
 // control handler's thread; the target is then either untouched or already
 // wholly replaced.
 void RemoveUnfinishedReplacement();

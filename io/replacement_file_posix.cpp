@@ -13,8 +13,6 @@ namespace {
 
 // As many links as the system itself follows before giving up.
 constexpr int kMaxLinks = 40;
-// Temporary names tried before giving up, should stale ones lie around.
-constexpr int kMaxAttempts = 100;
 
 // What RemoveUnfinishedReplacement, called from a signal handler, may
 // touch. A replacement moves through these states:
@@ -28,32 +26,53 @@ constexpr int kMaxAttempts = 100;
 // So the handler only ever removes a file this process created and has not
 // yet renamed: a name that open() failed to create (another process's file)
 // is never registered. g_ending, once set by the handler, keeps any new
-// replacement from beginning. Both are lock-free atomics.
+// temporary file from being created. Both are lock-free atomics.
 std::atomic<const char*> g_unfinished{nullptr};
 std::atomic<bool> g_ending{false};
 static_assert(std::atomic<const char*>::is_always_lock_free &&
                   std::atomic<bool>::is_always_lock_free,
               "a signal handler reads and writes them");
 
-// The umask, read once: open() applies it to a new file, and an existing
-// file's bits that it would remove have to be put back by hand.
+// Values that do not change while we run, asked of the system at first
+// use, each a system call saved on every later model. Plain variables
+// rather than function statics: nothing here needs a guard, since only the
+// main thread creates files.
+constexpr mode_t kUnknownMask = ~mode_t{0};
+mode_t g_umask = kUnknownMask;
+bool g_know_user = false;
+uid_t g_user = 0;
+gid_t g_group = 0;
+unsigned long g_process = 0;
+
+// The umask: open() applies it to a new file, and an existing file's bits
+// that it would remove have to be put back by hand.
 mode_t Umask() {
-  static const mode_t mask = [] {
-    mode_t old = umask(0);
-    umask(old);
-    return old;
-  }();
-  return mask;
+  if (g_umask == kUnknownMask) {
+    g_umask = umask(0);
+    umask(g_umask);
+  }
+  return g_umask;
 }
 
-// Our own identity, which does not change while we run.
+// Our own effective user and group.
+void KnowUser() {
+  if (g_know_user) return;
+  g_user = geteuid();
+  g_group = getegid();
+  g_know_user = true;
+}
 uid_t EffectiveUser() {
-  static const uid_t user = geteuid();
-  return user;
+  KnowUser();
+  return g_user;
 }
 gid_t EffectiveGroup() {
-  static const gid_t group = getegid();
-  return group;
+  KnowUser();
+  return g_group;
+}
+
+FileIdentity IdentityOf(const struct stat& status) {
+  return {static_cast<uint64_t>(status.st_dev),
+          static_cast<uint64_t>(status.st_ino)};
 }
 
 // Whether we may write the existing file `path`, whose status is `status`.
@@ -123,51 +142,66 @@ bool ResolveLinks(char* path, struct stat* status, bool* exists) {
 
 }  // namespace
 
-bool ReplacementFile::Begin(const char* path) {
-  if (g_ending) return false;
+bool ReplacementFile::Resolve(const char* path) {
+  if (resolved_ || handle_ != kNoHandle) return false;
   const size_t length = strlen(path);
   if (length >= kMaxPath) return false;
   memcpy(target_, path, length + 1);
   struct stat existing;
-  bool exists = false;
-  if (!ResolveLinks(target_, &existing, &exists)) return false;
-  mode_t mode = 0666;
-  if (exists) {
+  if (!ResolveLinks(target_, &existing, &target_exists_)) return false;
+  kept_mode_ = 0666;
+  if (target_exists_) {
     // A plain overwrite would fail on these, so the replacement does too.
     if (!S_ISREG(existing.st_mode)) return false;
     if (!MayWrite(target_, existing)) return false;
-    mode = existing.st_mode & 07777;
+    kept_mode_ = existing.st_mode & 07777;
+    kept_owner_ = existing.st_uid;
+    kept_group_ = existing.st_gid;
+    target_identity_ = IdentityOf(existing);
   }
+  directory_length_ = DirectoryLength(target_);
+  resolved_ = true;
+  return true;
+}
 
-  const size_t directory_length = DirectoryLength(target_);
-  static const auto process = static_cast<unsigned long>(getpid());
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < kMaxAttempts; ++attempt) {
-    if (!NameTemporary(directory_length, process, attempt)) break;
-    fd = open(temporary_, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
-              mode);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) return false;
+unsigned long ReplacementFile::ProcessId() {
+  if (g_process == 0) g_process = static_cast<unsigned long>(getpid());
+  return g_process;
+}
+
+ReplacementFile::Creation ReplacementFile::CreateTemporary() {
+  if (g_ending) return Creation::kFailed;
+  // O_EXCL fails on any existing name, a link included, without following
+  // it.
+  const auto mode = static_cast<mode_t>(kept_mode_);
+  const int fd = open(temporary_,
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
+  if (fd < 0) return errno == EEXIST ? Creation::kTaken : Creation::kFailed;
   g_unfinished = temporary_;
   handle_ = fd;
 
-  if (exists) {
+  // The new file's identity stays its own through the rename.
+  struct stat created;
+  if (fstat(fd, &created) != 0) {
+    Discard();
+    return Creation::kFailed;
+  }
+  identity_ = IdentityOf(created);
+  if (target_exists_) {
     // Only a privileged user may give a file away; otherwise the new
     // version is ours, as any file we create would be.
-    if (existing.st_uid != EffectiveUser() ||
-        existing.st_gid != EffectiveGroup()) {
-      if (fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+    if (kept_owner_ != EffectiveUser() || kept_group_ != EffectiveGroup()) {
+      if (fchown(fd, kept_owner_, kept_group_) != 0) {
       }
     }
     // open() took the umask's bits, and fchown() clears set-id bits.
     if (((mode & Umask()) != 0 || (mode & 07000) != 0) &&
         fchmod(fd, mode) != 0) {
       Discard();
-      return false;
+      return Creation::kFailed;
     }
   }
-  return true;
+  return Creation::kCreated;
 }
 
 bool ReplacementFile::Write(const void* data, size_t size) {

@@ -6,9 +6,6 @@
 
 namespace {
 
-// Temporary names tried before giving up, should stale ones lie around.
-constexpr int kMaxAttempts = 100;
-
 // The attributes that an existing tag file passes on to its new version,
 // as a plain overwrite would keep them.
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN |
@@ -21,10 +18,25 @@ HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 // has run, and the lock that makes creating or renaming the file and
 // registering the change one step for the console control handler, which
 // runs on a thread of its own while the main thread goes on until the
-// process ends. Once the handler has run, no new temporary file is made.
+// process ends. So the handler sees either no temporary file, or one that
+// is registered and still ours; once it has run, no new temporary file is
+// made.
 SRWLOCK g_lock = SRWLOCK_INIT;
 const char* g_unfinished = nullptr;
 bool g_ending = false;
+
+// Asked of the system at first use; only the main thread creates files.
+unsigned long g_process = 0;
+
+// The identity of the file open as `file`; false if the system has none.
+bool IdentityOf(HANDLE file, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(file, &information)) return false;
+  identity->device = information.dwVolumeSerialNumber;
+  identity->index =
+      uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
+  return true;
+}
 
 // The length of the directory part of `path`, up to its last separator.
 size_t DirectoryLength(const char* path) {
@@ -37,49 +49,71 @@ size_t DirectoryLength(const char* path) {
 
 }  // namespace
 
-bool ReplacementFile::Begin(const char* path) {
+bool ReplacementFile::Resolve(const char* path) {
+  if (resolved_ || handle_ != kNoHandle) return false;
   const size_t length = strlen(path);
   if (length >= kMaxPath) return false;
   memcpy(target_, path, length + 1);
   const DWORD attributes = GetFileAttributesA(path);
   // The new version is created with the attributes it passes on.
-  DWORD new_attributes = FILE_ATTRIBUTE_NORMAL;
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
+  kept_mode_ = FILE_ATTRIBUTE_NORMAL;
+  target_exists_ = attributes != INVALID_FILE_ATTRIBUTES;
+  if (target_exists_) {
     // A plain overwrite would fail on these, so the replacement does too.
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) !=
         0)
       return false;
     if ((attributes & kKeptAttributes) != 0)
-      new_attributes = attributes & kKeptAttributes;
+      kept_mode_ = attributes & kKeptAttributes;
+    // Opened for its attributes alone, which another program's sharing
+    // mode does not forbid.
+    HANDLE file = CreateFileA(
+        path, FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool known = IdentityOf(file, &target_identity_);
+    CloseHandle(file);
+    if (!known) return false;
   } else if (GetLastError() != ERROR_FILE_NOT_FOUND &&
              GetLastError() != ERROR_PATH_NOT_FOUND) {
     return false;
   }
-
-  const size_t directory_length = DirectoryLength(target_);
-  static const unsigned long process = GetCurrentProcessId();
-  HANDLE file = INVALID_HANDLE_VALUE;
-  DWORD error = ERROR_FILE_EXISTS;
-  for (int attempt = 0; file == INVALID_HANDLE_VALUE &&
-                        error == ERROR_FILE_EXISTS && attempt < kMaxAttempts;
-       ++attempt) {
-    if (!NameTemporary(directory_length, process, attempt)) return false;
-    // Shared for deletion, so that the control handler can remove it while
-    // it is still open.
-    AcquireSRWLockExclusive(&g_lock);
-    if (g_ending) {
-      ReleaseSRWLockExclusive(&g_lock);
-      return false;
-    }
-    file = CreateFileA(temporary_, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                       CREATE_NEW, new_attributes, nullptr);
-    error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE) g_unfinished = temporary_;
-    ReleaseSRWLockExclusive(&g_lock);
-  }
-  if (file == INVALID_HANDLE_VALUE) return false;
-  handle_ = reinterpret_cast<intptr_t>(file);
+  directory_length_ = DirectoryLength(target_);
+  resolved_ = true;
   return true;
+}
+
+unsigned long ReplacementFile::ProcessId() {
+  if (g_process == 0) g_process = GetCurrentProcessId();
+  return g_process;
+}
+
+ReplacementFile::Creation ReplacementFile::CreateTemporary() {
+  AcquireSRWLockExclusive(&g_lock);
+  if (g_ending) {
+    ReleaseSRWLockExclusive(&g_lock);
+    return Creation::kFailed;
+  }
+  // CREATE_NEW fails on any existing name, a link included. Shared for
+  // deletion, so that the control handler can remove the file while it is
+  // still open.
+  HANDLE file = CreateFileA(temporary_, GENERIC_WRITE, FILE_SHARE_DELETE,
+                            nullptr, CREATE_NEW, kept_mode_, nullptr);
+  const DWORD error = GetLastError();
+  if (file != INVALID_HANDLE_VALUE) g_unfinished = temporary_;
+  ReleaseSRWLockExclusive(&g_lock);
+  if (file == INVALID_HANDLE_VALUE)
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+               ? Creation::kTaken
+               : Creation::kFailed;
+  handle_ = reinterpret_cast<intptr_t>(file);
+  // A rename keeps the file's index, so this is the target's afterwards.
+  if (!IdentityOf(file, &identity_)) {
+    Discard();
+    return Creation::kFailed;
+  }
+  return Creation::kCreated;
 }
 
 bool ReplacementFile::Write(const void* data, size_t size) {

@@ -10,8 +10,9 @@
 #include "io/replacement_file.h"
 
 // A model file read through one buffer. The first read fetches the start
-// of the file, which usually holds the header and the tags together, and
-// a seek within the buffered bytes costs nothing.
+// of the file, which usually holds the header and the tags together. A
+// seek costs nothing: it only moves the position, and the next read asks
+// the system only when that lies outside the buffered bytes.
 class InputStream {
  public:
   // Opens `path` as `InputFile::Open` does, when no file is held; false if

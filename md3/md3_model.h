@@ -17,8 +17,9 @@ struct Md3Header {
   static constexpr size_t kTagCountOffset = 80;
   static constexpr size_t kTagBlockOffsetOffset = 96;
 
-  // Reads the whole header in one request. Returns false if fewer than
-  // 108 bytes could be read (the bytes that were read stay in `bytes`).
+  // Asks the stream for all 108 bytes at once (the stream may ask the
+  // system more than once). Returns false if fewer than 108 bytes could be
+  // read (the bytes that were read stay in `bytes`).
   bool Read(InputStream* stream);
 
   // The number of tags in each frame, as stored (it may be negative).
@@ -34,11 +35,12 @@ struct Md3Header {
 struct Md3Tag {
   static constexpr size_t kSize = 112;
 
-  // Reads the record in one request. Returns false unless all 112 bytes
-  // were read.
+  // Asks the stream for all 112 bytes at once. Returns false unless all
+  // of them were read.
   bool Read(InputStream* stream);
-  // Writes the record in one request. Returns false unless all 112 bytes
-  // were written.
+  // Hands all 112 bytes to the stream at once. Returns false once the
+  // stream has failed to pass bytes on to its file; bytes it still buffers
+  // are known written only when its Flush succeeds.
   bool Write(OutputStream* stream) const;
 
   uint8_t bytes[kSize] = {};
@@ -65,10 +67,11 @@ class Md3Model {
   // Writes the tag file `path` from the tags of the first frame of the
   // model last loaded. Returns true only when the complete tag file is in
   // place; on false, an existing file of that name is exactly as it was
-  // and no new file is left behind. Refuses to replace a file that this
-  // object has written before (x.md3 and x.MD3 both give x.tag): the first
-  // result stays. Memory grows by a few bytes a tag file, whatever the
-  // count.
+  // and no new file is left behind. Refuses, creating nothing, to replace
+  // a file that this object has written before, whatever name leads to it
+  // (x.md3 and x.MD3 both give x.tag; a link may lead to another model's
+  // tag file): the first result stays. Memory grows by a few dozen bytes a
+  // tag file, whatever the count.
   bool WriteTagFile(const char* path);
 
   // Whether a model file is held.

@@ -41,7 +41,12 @@ bool Md3Model::WriteTagFile(const char* path) {
   // leaves the old tag file alone all the same: the new one is only put in
   // place once it is complete.
   ReplacementFile file;
-  if (!file.Begin(path) || written_.Contains(file.target())) return false;
+  if (!file.Resolve(path)) return false;
+  // The file this run wrote first stays, whichever name leads to it again
+  // (x.md3 and x.MD3 both give x.tag; a link may lead elsewhere).
+  if (file.target_exists() && written_.Contains(file.target_identity()))
+    return false;
+  if (!file.Create()) return false;
   OutputStream out(&file);
   if (!TagFileHeader(count).Write(&out)) return false;
   Md3Tag tag;
@@ -51,6 +56,6 @@ bool Md3Model::WriteTagFile(const char* path) {
   // Room to remember the file is made before it is put in place, so that
   // every file in place is remembered.
   if (!out.Flush() || !written_.Reserve() || !file.Commit()) return false;
-  written_.Add(file.target());
+  written_.Add(file.identity());
   return true;
 }

@@ -31,8 +31,9 @@ struct TagFileHeader {
   // kMaxTagCount.
   explicit TagFileHeader(int32_t tag_count);
 
-  // Writes the four fields in one request. Returns false unless all 16
-  // bytes were written.
+  // Hands the four fields, 16 bytes, to the stream at once. Returns false
+  // once the stream has failed to pass bytes on to its file; bytes it
+  // still buffers are known written only when its Flush succeeds.
   bool Write(OutputStream* stream) const;
 
   int32_t identifier;

@@ -181,6 +181,17 @@ TEST_F(FaultTest, FailingCloseOrRenameIsAFailure) {
     g_faults.fail_rename = true;
     ExpectHarmlessFailure(model, existing);
   }
+  // A tag file that failed to be put in place is not one the run has
+  // written: the same reader replaces it once the rename works.
+  ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+  g_faults = Faults();
+  g_faults.fail_rename = true;
+  Md3Model reader;
+  ASSERT_TRUE(reader.Load(model_path_.c_str()));
+  EXPECT_FALSE(reader.WriteTagFile(tag_path_.c_str()));
+  g_faults = Faults();
+  EXPECT_TRUE(reader.WriteTagFile(tag_path_.c_str()));
+  EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
 }
 
 TEST_F(FaultTest, CountBeyondTheFileFailsBeforeAnyWrite) {
@@ -201,7 +212,7 @@ TEST_F(FaultTest, CountBeyondTheFileFailsBeforeAnyWrite) {
 
 // A temporary name that another file already has is never the clean-up's
 // to remove, even should a signal arrive right after the name was found
-// taken.
+// taken; and once the clean-up has run, no next name is tried.
 TEST_F(FaultTest, CleanUpLeavesATakenTemporaryNameAlone) {
   EXPECT_EQ(RunInChild([this] {
               // The name of this process, and of the one the test started
@@ -214,7 +225,8 @@ TEST_F(FaultTest, CleanUpLeavesATakenTemporaryNameAlone) {
               }
               g_faults.clean_up_on_taken_name = true;
               ReplacementFile file;
-              if (!file.Begin(tag_path_.c_str())) return 2;
+              if (!file.Resolve(tag_path_.c_str())) return 2;
+              if (file.Create()) return 4;
               for (const std::string& name : taken) {
                 if (ReadFileBytes(name) != kOld) return 3;
               }

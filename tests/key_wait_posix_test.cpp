@@ -276,11 +276,14 @@ const char kTerminalOutput[] =
 // rather than retitle the window and clear the screen.
 TEST(KeyWaitTest, ControlCharactersOfNamesShowAsQuestionMarks) {
   TerminalRun run;
-  run.RenameModel("a\x1b]0;PWNED\x07\x1b[2J\x7f\xc2\x9b\xc2\xa0.md3");
+  // C0, DEL, and C1 (U+0080 to U+009F) as UTF-8; a space and U+00A0 are
+  // not control characters.
+  run.RenameModel(
+      "a \x1b]0;PWNED\x07\x1b[2J\x7f\xc2\x80\xc2\x9b\xc2\x9f\xc2\xa0.md3");
   run.Start();
   const std::string shown =
-      "File Found: a?]0;PWNED??[2J??\xc2\xa0.md3\r\n"
-      "Writing Tag File: a?]0;PWNED??[2J??\xc2\xa0.tag\r\n"
+      "File Found: a ?]0;PWNED??[2J????\xc2\xa0.md3\r\n"
+      "Writing Tag File: a ?]0;PWNED??[2J????\xc2\xa0.tag\r\n"
       "Tag file created successfully\r\n";
   EXPECT_EQ(run.ReadScreenUntil(shown, kTimeoutMs), shown);
   ASSERT_TRUE(run.WaitForKeyMode());

@@ -1,4 +1,5 @@
-// What a signal or console event does to a replacement in progress.
+// What a signal or console event does to a replacement in progress, and to
+// one that has ended.
 #include "io/replacement_file.h"
 
 #include <gtest/gtest.h>
@@ -11,23 +12,24 @@
 
 namespace {
 
+const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
+
 // The clean-up as the signal handler or console control handler runs it,
 // in the middle of a replacement: true when the temporary file goes, the
 // old file stays, and no replacement begins afterwards, since the program
 // is ending.
 bool CleanUpWhileReplacing() {
   ScratchDir dir;
-  const std::vector<uint8_t> old = {'o', 'l', 'd'};
   const std::string path = dir / "a.tag";
   ReplacementFile file;
-  if (!WriteFileBytes(path, old) || !file.Begin(path.c_str()) ||
-      !file.Write("new", 3) || dir.List().size() != 2)
+  if (!WriteFileBytes(path, kOld) || !file.Resolve(path.c_str()) ||
+      !file.Create() || !file.Write("new", 3) || dir.List().size() != 2)
     return false;
   RemoveUnfinishedReplacement();
   ReplacementFile next;
-  return !file.Commit() && !next.Begin(path.c_str()) &&
+  return !file.Commit() && next.Resolve(path.c_str()) && !next.Create() &&
          dir.List() == std::vector<std::string>{"a.tag"} &&
-         ReadFileBytes(path) == old;
+         ReadFileBytes(path) == kOld;
 }
 
 // In a child process of its own, since the clean-up ends every replacement
@@ -35,6 +37,59 @@ bool CleanUpWhileReplacing() {
 TEST(ReplacementFileTest, CleanUpRemovesTheTemporaryFileAndEndsReplacing) {
   EXPECT_EXIT(exit(CleanUpWhileReplacing() ? 0 : 1),
               ::testing::ExitedWithCode(0), "");
+}
+
+// How a replacement ended before the clean-up runs.
+enum class Ending { kCommitted, kDiscarded, kNoFreeName };
+
+// The clean-up after a replacement has ended: true when the files that now
+// have its temporary names, someone else's, all survive it.
+bool OthersFilesSurviveCleanUp(Ending ending) {
+  ScratchDir dir;
+  const std::string path = dir / "a.tag";
+  ReplacementFile file;
+  if (!file.Resolve(path.c_str())) return false;
+  std::vector<std::string> others;
+  if (ending == Ending::kNoFreeName) {
+    // Every name it tries: the first, found by a replacement given up,
+    // then the same with -1 onwards.
+    ReplacementFile probe;
+    if (!probe.Resolve(path.c_str()) || !probe.Create()) return false;
+    const std::string first = probe.temporary();
+    probe.Discard();
+    others.push_back(first);
+    for (int i = 1; i < ReplacementFile::kMaxAttempts; ++i) {
+      others.push_back(first.substr(0, first.size() - 4) + "-" +
+                       std::to_string(i) + ".tmp");
+    }
+    for (const std::string& name : others) {
+      if (!WriteFileBytes(name, kOld)) return false;
+    }
+    if (file.Create()) return false;
+  } else {
+    if (!file.Create() || !file.Write("new", 3)) return false;
+    if (ending == Ending::kCommitted) {
+      if (!file.Commit()) return false;
+    } else {
+      file.Discard();
+    }
+    others.emplace_back(file.temporary());
+    if (!WriteFileBytes(others.back(), kOld)) return false;
+  }
+  RemoveUnfinishedReplacement();
+  for (const std::string& name : others) {
+    if (ReadFileBytes(name) != kOld) return false;
+  }
+  return true;
+}
+
+TEST(ReplacementFileTest, CleanUpAfterAReplacementEndedRemovesNothing) {
+  for (Ending ending :
+       {Ending::kCommitted, Ending::kDiscarded, Ending::kNoFreeName}) {
+    SCOPED_TRACE(static_cast<int>(ending));
+    EXPECT_EXIT(exit(OthersFilesSurviveCleanUp(ending) ? 0 : 1),
+                ::testing::ExitedWithCode(0), "");
+  }
 }
 
 }  // namespace

@@ -22,14 +22,14 @@ TEST(ReplacementFileWin32Test, FailuresLeaveNoTemporaryFile) {
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   ReplacementFile blocked;
-  ASSERT_TRUE(blocked.Begin(path.c_str()));
+  ASSERT_TRUE(blocked.Resolve(path.c_str()) && blocked.Create());
   ASSERT_TRUE(blocked.Write("new", 3));
   EXPECT_FALSE(blocked.Commit());
   CloseHandle(held);
   EXPECT_EQ(dir.List(), std::vector<std::string>{"a.tag"});
 
   ReplacementFile abandoned;
-  ASSERT_TRUE(abandoned.Begin(path.c_str()));
+  ASSERT_TRUE(abandoned.Resolve(path.c_str()) && abandoned.Create());
   ASSERT_TRUE(abandoned.Write("new", 3));
   abandoned.Discard();
   EXPECT_EQ(dir.List(), std::vector<std::string>{"a.tag"});
@@ -44,7 +44,7 @@ TEST(ReplacementFileWin32Test, KeepsHiddenAndSystemAttributes) {
   ASSERT_TRUE(SetFileAttributesA(path.c_str(), kKept));
   ASSERT_EQ(GetFileAttributesA(path.c_str()) & kKept, kKept);
   ReplacementFile file;
-  ASSERT_TRUE(file.Begin(path.c_str()));
+  ASSERT_TRUE(file.Resolve(path.c_str()) && file.Create());
   ASSERT_TRUE(file.Write("new", 3));
   ASSERT_TRUE(file.Commit());
   EXPECT_EQ(GetFileAttributesA(path.c_str()) & kKept, kKept);

@@ -46,9 +46,10 @@ ScratchDir::~ScratchDir() {
   (void)nftw(path_.c_str(), Remove, kOpenDirectories, FTW_PHYS | FTW_DEPTH);
 }
 
-std::vector<std::string> ScratchDir::List() const {
+std::vector<std::string> ScratchDir::List(const std::string& folder) const {
   std::vector<std::string> names;
-  if (DIR* directory = opendir(path_.c_str())) {
+  const std::string path = folder.empty() ? path_ : *this / folder;
+  if (DIR* directory = opendir(path.c_str())) {
     while (const dirent* entry = readdir(directory)) {
       if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
         names.emplace_back(entry->d_name);

@@ -52,10 +52,11 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() { RemoveTree(path_); }
 
-std::vector<std::string> ScratchDir::List() const {
+std::vector<std::string> ScratchDir::List(const std::string& folder) const {
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &entry);
+  const std::string path = folder.empty() ? path_ : *this / folder;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do {
       if (!IsDotOrDotDot(entry.cFileName)) names.emplace_back(entry.cFileName);

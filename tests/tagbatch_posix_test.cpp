@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <map>
 
 #include "md3/little_endian.h"
 #include "tests/model_builder.h"
@@ -219,55 +220,152 @@ TEST(TagbatchTest, ReportsEachOfManyModelsOnce) {
   EXPECT_EQ(dir.List().size(), 2u * kModels + kModels / 10);
 }
 
-// x.md3 and x.MD3 both give x.tag: the first one's stays, and the second
-// fails rather than replace it.
-TEST(TagbatchTest, CaseTwinsDoNotReplaceEachOthersTagFile) {
-  ScratchDir dir;
-  ModelBuilder lower;
-  lower.tags = NumberedTags(1, 1);
-  ModelBuilder upper;
-  upper.tags = NumberedTags(2, 2);
-  ASSERT_TRUE(WriteFileBytes(dir / "x.md3", lower.Build()));
-  ASSERT_TRUE(WriteFileBytes(dir / "x.MD3", upper.Build()));
-  const std::vector<std::string> order = SystemOrder(dir.path());
-  const bool lower_first = std::find(order.begin(), order.end(), "x.md3") <
-                           std::find(order.begin(), order.end(), "x.MD3");
-  RunResult run = RunTagbatch(dir.path());
-  ExpectCleanExit(run);
-  EXPECT_EQ(run.out, InListingOrder(
-                         dir.path(),
-                         {{"x.md3", Loaded("x.md3", "x.tag", lower_first)},
-                          {"x.MD3", Loaded("x.MD3", "x.tag", !lower_first)}}));
-  EXPECT_EQ(ReadFileBytes(dir / "x.tag"),
-            ExpectedTagFile(lower_first ? lower : upper));
-  EXPECT_EQ(dir.List(), (std::vector<std::string>{"x.MD3", "x.md3", "x.tag"}));
+// The tag file name of `model`: its last three characters become "tag".
+std::string TagNameOf(const std::string& model) {
+  return model.substr(0, model.size() - 3) + "tag";
 }
 
-// In a sticky folder that anyone may write, a link that another user has
-// planted is not followed; one of the folder's owner is.
-TEST(TagbatchTest, LinkPlantedInAStickyFolderIsNotFollowed) {
-  if (getuid() != 0) GTEST_SKIP() << "only root can give a link away";
+// Models whose tag files are one file: x.md3 and x.MD3 both give x.tag,
+// and a link, spelled any way, may lead another model's tag file to it.
+// The model listed first writes it; the others fail rather than replace it.
+TEST(TagbatchTest, ModelsSharingATagFileDoNotReplaceEachOthers) {
+  struct Case {
+    std::vector<std::pair<std::string, int>> models;         // Name, tag count.
+    std::vector<std::pair<std::string, std::string>> links;  // Name, target.
+    std::string shared;  // The one file they all lead to.
+  };
+  ScratchDir top;
+  const std::string absolute = top / "links/b.tag";
+  const std::vector<Case> cases = {
+      {{{"x.md3", 1}, {"x.MD3", 2}}, {}, "x.tag"},
+      {{{"b.md3", 2}, {"a.md3", 1}, {"c.md3", 3}},
+       {{"a.tag", "./b.tag"}, {"c.tag", absolute}},
+       "b.tag"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shared);
+    const std::string folder = c.links.empty() ? "case" : "links";
+    const std::string dir = top / folder;
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    std::map<std::string, ModelBuilder> models;
+    std::vector<std::string> names;
+    for (const auto& [name, tags] : c.models) {
+      models[name].tags = NumberedTags(tags, tags);
+      ASSERT_TRUE(WriteFileBytes(dir + "/" + name, models[name].Build()));
+      names.push_back(name);
+    }
+    for (const auto& [name, target] : c.links) {
+      ASSERT_EQ(symlink(target.c_str(), (dir + "/" + name).c_str()), 0);
+      names.push_back(name);
+    }
+    names.push_back(c.shared);
+    std::sort(names.begin(), names.end());
+    std::string first;
+    std::vector<std::pair<std::string, std::string>> lines;
+    for (const std::string& name : SystemOrder(dir)) {
+      if (models.count(name) == 0) continue;
+      if (first.empty()) first = name;
+      lines.emplace_back(name, Loaded(name, TagNameOf(name), name == first));
+    }
+    RunResult run = RunTagbatch(dir);
+    ExpectCleanExit(run);
+    EXPECT_EQ(run.out, InListingOrder(dir, lines));
+    EXPECT_EQ(ReadFileBytes(dir + "/" + c.shared),
+              ExpectedTagFile(models[first]));
+    EXPECT_EQ(top.List(folder), names);
+  }
+}
+
+// Links in a folder that others may write are followed as the system
+// would follow them: in a sticky folder that anyone may write, only one of
+// ours or of the folder's owner; each link of a chain judged in its own
+// folder.
+TEST(TagbatchTest, LinksInFoldersOthersWriteAreFollowedAsTheSystemWould) {
+  if (getuid() != 0) GTEST_SKIP() << "only root can give links away";
+  struct Case {
+    mode_t drop_mode;
+    int drop_owner;
+    int link_owner;
+    bool through_our_link;  // x.tag is our link to the link in the drop.
+    bool followed;
+  };
+  const Case cases[] = {
+      {01777, 0, kNobody, false, false},      {01777, 0, 0, false, true},
+      {01777, kNobody, kNobody, false, true}, {0777, 0, kNobody, false, true},
+      {01777, 0, kNobody, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << std::oct << c.drop_mode << std::dec << " owned by "
+                 << c.drop_owner << ", link by " << c.link_owner
+                 << (c.through_our_link ? ", through our link" : ""));
+    ScratchDir dir;
+    const std::string drop = dir / "drop";
+    const std::string run_dir = c.through_our_link ? dir / "run" : drop;
+    ASSERT_EQ(mkdir(drop.c_str(), 0755), 0);
+    ASSERT_EQ(chown(drop.c_str(), c.drop_owner, c.drop_owner), 0);
+    ASSERT_EQ(chmod(drop.c_str(), c.drop_mode), 0);
+    if (c.through_our_link) {
+      ASSERT_EQ(mkdir(run_dir.c_str(), 0755), 0);
+      ASSERT_EQ(
+          symlink((drop + "/y.tag").c_str(), (run_dir + "/x.tag").c_str()), 0);
+    }
+    const std::string planted =
+        drop + (c.through_our_link ? "/y.tag" : "/x.tag");
+    ASSERT_TRUE(WriteFileBytes(dir / "victim", kOld));
+    ASSERT_TRUE(WriteFileBytes(run_dir + "/x.md3", ModelBuilder{}.Build()));
+    ASSERT_EQ(symlink((dir / "victim").c_str(), planted.c_str()), 0);
+    ASSERT_EQ(lchown(planted.c_str(), c.link_owner, c.link_owner), 0);
+    RunResult run = RunTagbatch(run_dir);
+    ExpectCleanExit(run);
+    EXPECT_EQ(run.out, Loaded("x.md3", "x.tag", c.followed));
+    EXPECT_EQ(ReadFileBytes(dir / "victim").size(), c.followed ? 16u : 3u);
+    struct stat link;
+    ASSERT_EQ(lstat(planted.c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+  }
+}
+
+// Names that the run will try for its temporary file, taken beforehand by
+// someone else's links in a folder anyone may write, are passed over: the
+// links are neither followed nor replaced.
+TEST(TagbatchTest, TakenTemporaryNamesArePassedOver) {
+  if (getuid() != 0) GTEST_SKIP() << "only root can give links away";
   ScratchDir dir;
   const std::string drop = dir / "drop";
   ASSERT_EQ(mkdir(drop.c_str(), 0777), 0);
-  ASSERT_EQ(chmod(drop.c_str(), 01777), 0);
-  ASSERT_TRUE(WriteFileBytes(dir / "victim", kOld));
+  ASSERT_EQ(chmod(drop.c_str(), 0777), 0);
+  const std::string victim = dir / "victim";
+  ASSERT_TRUE(WriteFileBytes(victim, kOld));
   ASSERT_TRUE(WriteFileBytes(drop + "/x.md3", ModelBuilder{}.Build()));
-  ASSERT_EQ(symlink((dir / "victim").c_str(), (drop + "/x.tag").c_str()), 0);
-  ASSERT_EQ(lchown((drop + "/x.tag").c_str(), kNobody, kNobody), 0);
-  RunResult run = RunTagbatch(drop);
-  ExpectCleanExit(run);
-  EXPECT_EQ(run.out, Loaded("x.md3", "x.tag", false));
-  EXPECT_EQ(ReadFileBytes(dir / "victim"), kOld);
-  struct stat link;
-  ASSERT_EQ(lstat((drop + "/x.tag").c_str(), &link), 0);
-  EXPECT_TRUE(S_ISLNK(link.st_mode));
-
-  ASSERT_EQ(lchown((drop + "/x.tag").c_str(), 0, 0), 0);
-  run = RunTagbatch(drop);
-  ExpectCleanExit(run);
-  EXPECT_EQ(run.out, Loaded("x.md3", "x.tag", true));
-  EXPECT_EQ(ReadFileBytes(dir / "victim").size(), 16u);
+  ChildSetup setup;
+  setup.directory = drop;
+  const pid_t pid = Spawn(setup, [&victim] {
+    // The program keeps this process id, so these are its first names.
+    const std::string process = std::to_string(getpid());
+    for (const std::string& name :
+         {".tagbatch-" + process + ".tmp", ".tagbatch-" + process + "-1.tmp",
+          ".tagbatch-" + process + "-2.tmp"}) {
+      if (symlink(victim.c_str(), name.c_str()) != 0 ||
+          lchown(name.c_str(), kNobody, kNobody) != 0)
+        _exit(126);
+    }
+    ExecTagbatch();
+  });
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFileBytes(drop + "/x.tag").size(), 16u);
+  EXPECT_EQ(ReadFileBytes(victim), kOld);
+  const std::vector<std::string> listed = dir.List("drop");
+  ASSERT_EQ(listed.size(), 5u);
+  for (size_t i = 0; i < 3; ++i) {
+    struct stat link;
+    ASSERT_EQ(lstat((drop + "/" + listed[i]).c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode)) << listed[i];
+  }
 }
 
 TEST(TagbatchTest, TagFileNameTakenByADirectory) {
@@ -356,6 +454,9 @@ TEST(TagbatchTest, EndingSignalsDuringAWriteLeaveNoDebris) {
   std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
                               SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
                               SIGPOLL, SIGPWR,  SIGRTMIN};
+#ifdef SIGSTKFLT
+  signals.push_back(SIGSTKFLT);
+#endif
   // The emulator keeps the last real-time signal for itself.
   if (!RunsUnderEmulator()) signals.push_back(SIGRTMAX);
   for (int signal_number : signals) {

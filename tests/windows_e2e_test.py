@@ -262,8 +262,10 @@ class WindowsBuildTest(unittest.TestCase):
 
     def test_names_show_on_the_console_as_they_are(self):
         """Exactly the lines, read back from the console's screen, whatever
-        its code page, which is left as it was."""
-        self.write("日本é.md3", sample("head.md3"))
+        its code page, which is left as it was; DEL and C1 characters show
+        as '?' there, while a pipe gets the name's bytes unchanged."""
+        name = "日本é\x7f\u0080\u009f"
+        self.write(name + ".md3", sample("head.md3"))
         self.copy_programs()
         for page in ("437", "65001"):
             with self.subTest(page=page):
@@ -274,10 +276,15 @@ class WindowsBuildTest(unittest.TestCase):
                 screen = read_bytes(os.path.join(self.dir, "screen.txt"))
                 self.assertEqual(screen.decode().split("\r\n")[:5], [
                     "Active code page: " + page,
-                    "File Found: 日本é.md3",
-                    "Writing Tag File: 日本é.tag",
+                    "File Found: 日本é???.md3",
+                    "Writing Tag File: 日本é???.tag",
                     "Tag file created successfully",
                     "Active code page: " + page])
+        status, out = run_windows(self.dir)
+        self.assertEqual(status, 0)
+        self.assertEqual(out.split(b"\r\n")[:2], [
+            ("File Found: " + name + ".md3").encode(),
+            ("Writing Tag File: " + name + ".tag").encode()])
 
     def test_ctrl_c_during_a_conversion_leaves_no_temporary_file(self):
         # Far more than can be written before Ctrl+C arrives; sparse.
