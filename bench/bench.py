@@ -2,7 +2,9 @@
 """Measures a batch run: models per second, system calls per model and peak
 resident memory. It generates its models with the project's own model
 generator in a scratch directory (on /dev/shm when there is one) and runs
-the release build there with no terminal. The largest tag count the format
+the release build there with no terminal. A run with no models is timed
+against a C program that does nothing, built with the system's cc. The
+largest tag count the format
 stores is converted for real, under a 600 MB address-space limit, as a
 sparse model of 2 GiB (its tag file takes 2 GiB of the scratch space for a
 moment).
@@ -91,6 +93,30 @@ def system_calls(program, directory):
     return None
 
 
+def null_program(directory):
+    """A C program that does nothing, built with the system's cc: the floor
+    that a start of the program is measured against."""
+    source = os.path.join(directory, "null.c")
+    binary = os.path.join(directory, "null")
+    with open(source, "w") as out:
+        out.write("int main(void) { return 0; }\n")
+    subprocess.run(["cc", "-O2", "-o", binary, source], check=True)
+    return binary
+
+
+def startup_ratio(program, null, directory, pairs=40):
+    """The median time of a run with no models over that of the null
+    program, from `pairs` runs of each taken in turn."""
+    timed_run(program, directory)
+    timed_run(null, directory)
+    ours, floor = [], []
+    for _ in range(pairs):
+        ours.append(timed_run(program, directory))
+        floor.append(timed_run(null, directory))
+    return statistics.median(ours) / statistics.median(floor), \
+        statistics.median(ours), statistics.median(floor)
+
+
 def machine():
     cpu = platform.processor() or platform.machine()
     try:
@@ -140,6 +166,8 @@ def main():
 
         calls = system_calls(program, many)
         startup = system_calls(program, empty)
+        ratio, empty_run, null_run = startup_ratio(
+            program, null_program(scratch), empty)
         memory = {name: peak_memory_kib(program, directory)
                   for name, directory in (("one", one), ("many", many),
                                           ("none", none), ("claim", claim))}
@@ -157,6 +185,9 @@ def main():
           f"{scratch_base or tempfile.gettempdir()}")
     print(f"speed: {rate:,.0f} models/s (median of {args.runs} runs after a "
           f"warm-up; {', '.join(f'{t * 1000:.0f} ms' for t in times)})")
+    print(f"start: a run with no models takes {ratio:.2f} times as long as "
+          f"a C program that does nothing ({empty_run * 1000:.2f} ms against "
+          f"{null_run * 1000:.2f} ms, medians of 40 runs each, in turn)")
     if calls is None or startup is None:
         print("system calls: not counted (strace is not installed)")
     else:
