@@ -53,7 +53,7 @@ class OutputStream {
   static constexpr size_t kBufferSize = 4096;
   ReplacementFile* file_;
   size_t length_ = 0;
-  uint8_t buffer_[kBufferSize] = {};
+  uint8_t buffer_[kBufferSize];  // Its first length_ bytes hold data.
 };
 
 #endif  // TAGBATCH_IO_STREAMS_H_
