@@ -42,6 +42,8 @@ class InputStream {
 // Buffered writes into a `ReplacementFile`, handed on in whole buffers.
 class OutputStream {
  public:
+  // The buffer is filled as bytes come, not cleared first.
+  // cppcheck-suppress uninitMemberVar
   explicit OutputStream(ReplacementFile* file) : file_(file) {}
   // Appends `size` bytes. Returns false once anything has failed to reach
   // the file.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -77,10 +78,9 @@ bool OthersFilesSurviveCleanUp(Ending ending) {
     if (!WriteFileBytes(others.back(), kOld)) return false;
   }
   RemoveUnfinishedReplacement();
-  for (const std::string& name : others) {
-    if (ReadFileBytes(name) != kOld) return false;
-  }
-  return true;
+  return std::all_of(others.begin(), others.end(), [](const std::string& name) {
+    return ReadFileBytes(name) == kOld;
+  });
 }
 
 TEST(ReplacementFileTest, CleanUpAfterAReplacementEndedRemovesNothing) {

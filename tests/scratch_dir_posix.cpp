@@ -48,8 +48,8 @@ ScratchDir::~ScratchDir() {
 
 std::vector<std::string> ScratchDir::List(const std::string& folder) const {
   std::vector<std::string> names;
-  const std::string path = folder.empty() ? path_ : *this / folder;
-  if (DIR* directory = opendir(path.c_str())) {
+  const std::string listed = folder.empty() ? path_ : *this / folder;
+  if (DIR* directory = opendir(listed.c_str())) {
     while (const dirent* entry = readdir(directory)) {
       if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
         names.emplace_back(entry->d_name);

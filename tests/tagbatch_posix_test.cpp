@@ -251,11 +251,14 @@ TEST(TagbatchTest, ModelsSharingATagFileDoNotReplaceEachOthers) {
     std::vector<std::string> names;
     for (const auto& [name, tags] : c.models) {
       models[name].tags = NumberedTags(tags, tags);
-      ASSERT_TRUE(WriteFileBytes(dir + "/" + name, models[name].Build()));
+      ASSERT_TRUE(WriteFileBytes(top / (folder + "/").append(name),
+                                 models[name].Build()));
       names.push_back(name);
     }
     for (const auto& [name, target] : c.links) {
-      ASSERT_EQ(symlink(target.c_str(), (dir + "/" + name).c_str()), 0);
+      ASSERT_EQ(
+          symlink(target.c_str(), (top / (folder + "/").append(name)).c_str()),
+          0);
       names.push_back(name);
     }
     names.push_back(c.shared);
