@@ -49,34 +49,22 @@ bool OthersFilesSurviveCleanUp(Ending ending) {
   ScratchDir dir;
   const std::string path = dir / "a.tag";
   ReplacementFile file;
-  if (!file.Resolve(path.c_str())) return false;
-  std::vector<std::string> others;
-  if (ending == Ending::kNoFreeName) {
-    // Every name it tries: the first, found by a replacement given up,
-    // then the same with -1 onwards.
-    ReplacementFile probe;
-    if (!probe.Resolve(path.c_str()) || !probe.Create()) return false;
-    const std::string first = probe.temporary();
-    probe.Discard();
-    others.push_back(first);
-    for (int i = 1; i < ReplacementFile::kMaxAttempts; ++i) {
-      others.push_back(first.substr(0, first.size() - 4) + "-" +
-                       std::to_string(i) + ".tmp");
-    }
-    for (const std::string& name : others) {
-      if (!WriteFileBytes(name, kOld)) return false;
-    }
-    if (file.Create()) return false;
-  } else {
-    if (!file.Create() || !file.Write("new", 3)) return false;
-    if (ending == Ending::kCommitted) {
-      if (!file.Commit()) return false;
-    } else {
-      file.Discard();
-    }
-    others.emplace_back(file.temporary());
-    if (!WriteFileBytes(others.back(), kOld)) return false;
+  if (!file.Resolve(path.c_str()) || !file.Create()) return false;
+  const std::string first = file.temporary();
+  if (ending == Ending::kCommitted ? !file.Commit() : (file.Discard(), false))
+    return false;
+  std::vector<std::string> others = {first};
+  // For a Create that finds no free name: every name it tries.
+  for (int i = 1;
+       ending == Ending::kNoFreeName && i < ReplacementFile::kMaxAttempts; ++i)
+    others.push_back(first.substr(0, first.size() - 4) + "-" +
+                     std::to_string(i) + ".tmp");
+  for (const std::string& name : others) {
+    if (!WriteFileBytes(name, kOld)) return false;
   }
+  if (ending == Ending::kNoFreeName &&
+      (!file.Resolve(path.c_str()) || file.Create()))
+    return false;
   RemoveUnfinishedReplacement();
   return std::all_of(others.begin(), others.end(), [](const std::string& name) {
     return ReadFileBytes(name) == kOld;

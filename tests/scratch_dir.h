@@ -17,9 +17,8 @@ class ScratchDir {
   std::string operator/(const std::string& name) const {
     return path_ + "/" + name;
   }
-  // The names in the directory, or in its folder `folder`, sorted,
-  // without "." and "..".
-  std::vector<std::string> List(const std::string& folder = "") const;
+  // The names in the directory, sorted, without "." and "..".
+  std::vector<std::string> List() const;
 
  private:
   std::string path_;

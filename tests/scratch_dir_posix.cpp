@@ -46,10 +46,9 @@ ScratchDir::~ScratchDir() {
   (void)nftw(path_.c_str(), Remove, kOpenDirectories, FTW_PHYS | FTW_DEPTH);
 }
 
-std::vector<std::string> ScratchDir::List(const std::string& folder) const {
+std::vector<std::string> ScratchDir::List() const {
   std::vector<std::string> names;
-  const std::string listed = folder.empty() ? path_ : *this / folder;
-  if (DIR* directory = opendir(listed.c_str())) {
+  if (DIR* directory = opendir(path_.c_str())) {
     while (const dirent* entry = readdir(directory)) {
       if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
         names.emplace_back(entry->d_name);

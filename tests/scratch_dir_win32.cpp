@@ -52,11 +52,10 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() { RemoveTree(path_); }
 
-std::vector<std::string> ScratchDir::List(const std::string& folder) const {
+std::vector<std::string> ScratchDir::List() const {
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;
-  const std::string listed = folder.empty() ? path_ : *this / folder;
-  HANDLE search = FindFirstFileA((listed + "\\*").c_str(), &entry);
+  HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do {
       if (!IsDotOrDotDot(entry.cFileName)) names.emplace_back(entry.cFileName);

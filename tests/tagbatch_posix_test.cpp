@@ -220,6 +220,11 @@ TEST(TagbatchTest, ReportsEachOfManyModelsOnce) {
   EXPECT_EQ(dir.List().size(), 2u * kModels + kModels / 10);
 }
 
+bool IsLink(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
 // The tag file name of `model`: its last three characters become "tag".
 std::string TagNameOf(const std::string& model) {
   return model.substr(0, model.size() - 3) + "tag";
@@ -230,39 +235,35 @@ std::string TagNameOf(const std::string& model) {
 // The model listed first writes it; the others fail rather than replace it.
 TEST(TagbatchTest, ModelsSharingATagFileDoNotReplaceEachOthers) {
   struct Case {
-    std::vector<std::pair<std::string, int>> models;         // Name, tag count.
-    std::vector<std::pair<std::string, std::string>> links;  // Name, target.
+    std::vector<std::pair<std::string, int>> models;  // Name, tags.
+    // Name, target; an empty target is the shared file's absolute path.
+    std::vector<std::pair<std::string, std::string>> links;
     std::string shared;  // The one file they all lead to.
+    std::vector<std::string> listing;
   };
-  ScratchDir top;
-  const std::string absolute = top / "links/b.tag";
   const std::vector<Case> cases = {
-      {{{"x.md3", 1}, {"x.MD3", 2}}, {}, "x.tag"},
+      {{{"x.md3", 1}, {"x.MD3", 2}}, {}, "x.tag", {"x.MD3", "x.md3", "x.tag"}},
       {{{"b.md3", 2}, {"a.md3", 1}, {"c.md3", 3}},
-       {{"a.tag", "./b.tag"}, {"c.tag", absolute}},
-       "b.tag"},
+       {{"a.tag", "./b.tag"}, {"c.tag", ""}},
+       "b.tag",
+       {"a.md3", "a.tag", "b.md3", "b.tag", "c.md3", "c.tag"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shared);
-    const std::string folder = c.links.empty() ? "case" : "links";
-    const std::string dir = top / folder;
-    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    ScratchDir scratch;
+    const std::string& dir = scratch.path();
+    const auto in = [&scratch](const std::string& name) {
+      return scratch / name;
+    };
     std::map<std::string, ModelBuilder> models;
-    std::vector<std::string> names;
     for (const auto& [name, tags] : c.models) {
       models[name].tags = NumberedTags(tags, tags);
-      ASSERT_TRUE(WriteFileBytes(top / (folder + "/").append(name),
-                                 models[name].Build()));
-      names.push_back(name);
+      ASSERT_TRUE(WriteFileBytes(in(name), models[name].Build()));
     }
     for (const auto& [name, target] : c.links) {
-      ASSERT_EQ(
-          symlink(target.c_str(), (top / (folder + "/").append(name)).c_str()),
-          0);
-      names.push_back(name);
+      const std::string to = target.empty() ? in(c.shared) : target;
+      ASSERT_EQ(symlink(to.c_str(), in(name).c_str()), 0);
     }
-    names.push_back(c.shared);
-    std::sort(names.begin(), names.end());
     std::string first;
     std::vector<std::pair<std::string, std::string>> lines;
     for (const std::string& name : SystemOrder(dir)) {
@@ -273,9 +274,8 @@ TEST(TagbatchTest, ModelsSharingATagFileDoNotReplaceEachOthers) {
     RunResult run = RunTagbatch(dir);
     ExpectCleanExit(run);
     EXPECT_EQ(run.out, InListingOrder(dir, lines));
-    EXPECT_EQ(ReadFileBytes(dir + "/" + c.shared),
-              ExpectedTagFile(models[first]));
-    EXPECT_EQ(top.List(folder), names);
+    EXPECT_EQ(ReadFileBytes(in(c.shared)), ExpectedTagFile(models[first]));
+    EXPECT_EQ(scratch.List(), c.listing);
   }
 }
 
@@ -289,7 +289,7 @@ TEST(TagbatchTest, LinksInFoldersOthersWriteAreFollowedAsTheSystemWould) {
     mode_t drop_mode;
     int drop_owner;
     int link_owner;
-    bool through_our_link;  // x.tag is our link to the link in the drop.
+    bool chained;  // x.tag is our link, elsewhere, to the link in the drop.
     bool followed;
   };
   const Case cases[] = {
@@ -298,23 +298,18 @@ TEST(TagbatchTest, LinksInFoldersOthersWriteAreFollowedAsTheSystemWould) {
       {01777, 0, kNobody, true, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << std::oct << c.drop_mode << std::dec << " owned by "
-                 << c.drop_owner << ", link by " << c.link_owner
-                 << (c.through_our_link ? ", through our link" : ""));
+    SCOPED_TRACE(&c - cases);
     ScratchDir dir;
     const std::string drop = dir / "drop";
-    const std::string run_dir = c.through_our_link ? dir / "run" : drop;
+    const std::string run_dir = c.chained ? dir / "run" : drop;
+    const std::string planted = drop + (c.chained ? "/y.tag" : "/x.tag");
     ASSERT_EQ(mkdir(drop.c_str(), 0755), 0);
     ASSERT_EQ(chown(drop.c_str(), c.drop_owner, c.drop_owner), 0);
     ASSERT_EQ(chmod(drop.c_str(), c.drop_mode), 0);
-    if (c.through_our_link) {
+    if (c.chained) {
       ASSERT_EQ(mkdir(run_dir.c_str(), 0755), 0);
-      ASSERT_EQ(
-          symlink((drop + "/y.tag").c_str(), (run_dir + "/x.tag").c_str()), 0);
+      ASSERT_EQ(symlink(planted.c_str(), (run_dir + "/x.tag").c_str()), 0);
     }
-    const std::string planted =
-        drop + (c.through_our_link ? "/y.tag" : "/x.tag");
     ASSERT_TRUE(WriteFileBytes(dir / "victim", kOld));
     ASSERT_TRUE(WriteFileBytes(run_dir + "/x.md3", ModelBuilder{}.Build()));
     ASSERT_EQ(symlink((dir / "victim").c_str(), planted.c_str()), 0);
@@ -323,9 +318,7 @@ TEST(TagbatchTest, LinksInFoldersOthersWriteAreFollowedAsTheSystemWould) {
     ExpectCleanExit(run);
     EXPECT_EQ(run.out, Loaded("x.md3", "x.tag", c.followed));
     EXPECT_EQ(ReadFileBytes(dir / "victim").size(), c.followed ? 16u : 3u);
-    struct stat link;
-    ASSERT_EQ(lstat(planted.c_str(), &link), 0);
-    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_TRUE(IsLink(planted));
   }
 }
 
@@ -333,42 +326,31 @@ TEST(TagbatchTest, LinksInFoldersOthersWriteAreFollowedAsTheSystemWould) {
 // someone else's links in a folder anyone may write, are passed over: the
 // links are neither followed nor replaced.
 TEST(TagbatchTest, TakenTemporaryNamesArePassedOver) {
-  if (getuid() != 0) GTEST_SKIP() << "only root can give links away";
   ScratchDir dir;
-  const std::string drop = dir / "drop";
-  ASSERT_EQ(mkdir(drop.c_str(), 0777), 0);
-  ASSERT_EQ(chmod(drop.c_str(), 0777), 0);
-  const std::string victim = dir / "victim";
-  ASSERT_TRUE(WriteFileBytes(victim, kOld));
-  ASSERT_TRUE(WriteFileBytes(drop + "/x.md3", ModelBuilder{}.Build()));
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  ASSERT_TRUE(WriteFileBytes(dir / "victim", kOld));
+  ASSERT_TRUE(WriteFileBytes(dir / "x.md3", ModelBuilder{}.Build()));
+  // The program keeps the child's process id, so these are its first names.
+  const auto names = [](pid_t process) {
+    const std::string stem = ".tagbatch-" + std::to_string(process);
+    return std::vector<std::string>{stem + ".tmp", stem + "-1.tmp",
+                                    stem + "-2.tmp"};
+  };
   ChildSetup setup;
-  setup.directory = drop;
-  const pid_t pid = Spawn(setup, [&victim] {
-    // The program keeps this process id, so these are its first names.
-    const std::string process = std::to_string(getpid());
-    for (const std::string& name :
-         {".tagbatch-" + process + ".tmp", ".tagbatch-" + process + "-1.tmp",
-          ".tagbatch-" + process + "-2.tmp"}) {
-      if (symlink(victim.c_str(), name.c_str()) != 0 ||
-          lchown(name.c_str(), kNobody, kNobody) != 0)
-        _exit(126);
+  setup.directory = dir.path();
+  const pid_t pid = Spawn(setup, [&names] {
+    for (const std::string& name : names(getpid())) {
+      if (symlink("victim", name.c_str()) != 0) _exit(126);
     }
     ExecTagbatch();
   });
   ASSERT_GT(pid, 0);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(ReadFileBytes(drop + "/x.tag").size(), 16u);
-  EXPECT_EQ(ReadFileBytes(victim), kOld);
-  const std::vector<std::string> listed = dir.List("drop");
-  ASSERT_EQ(listed.size(), 5u);
-  for (size_t i = 0; i < 3; ++i) {
-    struct stat link;
-    ASSERT_EQ(lstat((drop + "/" + listed[i]).c_str(), &link), 0);
-    EXPECT_TRUE(S_ISLNK(link.st_mode)) << listed[i];
-  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFileBytes(dir / "x.tag").size(), 16u);
+  EXPECT_EQ(ReadFileBytes(dir / "victim"), kOld);
+  for (const std::string& name : names(pid)) EXPECT_TRUE(IsLink(dir / name));
 }
 
 TEST(TagbatchTest, TagFileNameTakenByADirectory) {
