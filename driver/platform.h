@@ -33,9 +33,10 @@ class DirectorySearch {
   void Close();
 
  private:
-  void* handle_ = nullptr;         // A DIR* or a search HANDLE, or null.
-  const char* pattern_ = nullptr;  // What Start was given.
-  char name_[kMaxNameSize] = {};   // The current match.
+  void* handle_ = nullptr;        // A DIR* or a search HANDLE, or null.
+  const char* suffix_ = nullptr;  // Where the system does not match: the
+                                  // pattern less its leading '*'.
+  char name_[kMaxNameSize] = {};  // The current match.
 };
 
 // Makes standard output show each line at once on a console, and collect

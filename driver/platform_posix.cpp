@@ -43,19 +43,18 @@ bool EndsWith(const char* name, const char* suffix) {
 
 bool DirectorySearch::Start(const char* pattern) {
   Close();
-  pattern_ = pattern;
+  suffix_ = pattern[0] == '*' ? pattern + 1 : pattern;
   handle_ = opendir(".");
   return handle_ != nullptr && Next();
 }
 
 bool DirectorySearch::Next() {
   if (handle_ == nullptr) return false;
-  const char* suffix = pattern_[0] == '*' ? pattern_ + 1 : pattern_;
   // A read error ends the search as if the entries had run out.
   while (const dirent* entry = readdir(static_cast<DIR*>(handle_))) {
     if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
       continue;
-    if (EndsWith(entry->d_name, suffix)) {
+    if (EndsWith(entry->d_name, suffix_)) {
       (void)snprintf(name_, sizeof name_, "%s", entry->d_name);
       return true;
     }

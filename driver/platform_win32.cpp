@@ -18,7 +18,6 @@ HANDLE AsSearch(void* handle) { return static_cast<HANDLE>(handle); }
 
 bool DirectorySearch::Start(const char* pattern) {
   Close();
-  pattern_ = pattern;
   // The system matches the pattern, ignoring letter case.
   WIN32_FIND_DATAA entry;
   const HANDLE handle = FindFirstFileA(pattern, &entry);
