@@ -28,10 +28,13 @@ bool g_ending = false;
 // Asked of the system at first use; only the main thread creates files.
 unsigned long g_process = 0;
 
-// The identity of the file open as `file`; false if the system has none.
-bool IdentityOf(HANDLE file, FileIdentity* identity) {
+// The identity of the file open as `file`, and its attributes when
+// `attributes` is not null; false if the system does not tell them.
+bool IdentityOf(HANDLE file, FileIdentity* identity,
+                DWORD* attributes = nullptr) {
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(file, &information)) return false;
+  if (attributes != nullptr) *attributes = information.dwFileAttributes;
   identity->device = information.dwVolumeSerialNumber;
   identity->index =
       uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
@@ -54,27 +57,25 @@ bool ReplacementFile::Resolve(const char* path) {
   const size_t length = strlen(path);
   if (length >= kMaxPath) return false;
   memcpy(target_, path, length + 1);
-  const DWORD attributes = GetFileAttributesA(path);
+  // Opened for its attributes alone, which another program's sharing mode
+  // does not forbid; a directory opens too, and is refused below.
+  HANDLE file =
+      CreateFileA(path, FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   // The new version is created with the attributes it passes on.
   kept_mode_ = FILE_ATTRIBUTE_NORMAL;
-  target_exists_ = attributes != INVALID_FILE_ATTRIBUTES;
+  target_exists_ = file != INVALID_HANDLE_VALUE;
   if (target_exists_) {
+    DWORD attributes = 0;
+    const bool known = IdentityOf(file, &target_identity_, &attributes);
+    CloseHandle(file);
     // A plain overwrite would fail on these, so the replacement does too.
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) !=
-        0)
+    if (!known || (attributes &
+                   (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
       return false;
     if ((attributes & kKeptAttributes) != 0)
       kept_mode_ = attributes & kKeptAttributes;
-    // Opened for its attributes alone, which another program's sharing
-    // mode does not forbid.
-    HANDLE file = CreateFileA(
-        path, FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool known = IdentityOf(file, &target_identity_);
-    CloseHandle(file);
-    if (!known) return false;
   } else if (GetLastError() != ERROR_FILE_NOT_FOUND &&
              GetLastError() != ERROR_PATH_NOT_FOUND) {
     return false;
