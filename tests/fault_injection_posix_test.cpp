@@ -15,6 +15,7 @@
 #include "driver/platform.h"
 #include "io/replacement_file.h"
 #include "md3/md3_model.h"
+#include "tests/conversion_check.h"
 #include "tests/model_builder.h"
 #include "tests/process_posix.h"
 #include "tests/scratch_dir.h"
@@ -120,29 +121,9 @@ int __wrap_rename(const char* from, const char* to) {
 
 namespace {
 
-const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
-
 class FaultTest : public ::testing::Test {
  protected:
   void TearDown() override { g_faults = Faults(); }
-
-  // Converts `model` over an existing tag file (or none) and checks that
-  // the conversion fails and leaves the directory as it was.
-  void ExpectHarmlessFailure(const ModelBuilder& model, bool existing) {
-    ASSERT_TRUE(WriteFileBytes(model_path_, model.Build()));
-    unlink(tag_path_.c_str());
-    if (existing) {
-      ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
-    }
-    std::vector<std::string> before = dir_.List();
-    Md3Model reader;
-    ASSERT_TRUE(reader.Load(model_path_.c_str()));
-    EXPECT_FALSE(reader.WriteTagFile(tag_path_.c_str()));
-    EXPECT_EQ(dir_.List(), before);
-    if (existing) {
-      EXPECT_EQ(ReadFileBytes(tag_path_), kOld);
-    }
-  }
 
   ScratchDir dir_;
   std::string model_path_ = dir_ / "model.md3";
@@ -155,9 +136,11 @@ TEST_F(FaultTest, DiskFillsUpAtEveryByte) {
   ModelBuilder model;
   model.tags = NumberedTags(100);
   const long size = 16 + 112 * 100;
+  ASSERT_TRUE(WriteFileBytes(model_path_, model.Build()));
   for (long space = 0; space < size; ++space) {
     g_faults.disk_space = space;
-    ExpectHarmlessFailure(model, /*existing=*/space % 2 == 0);
+    ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_,
+                                    /*existing=*/space % 2 == 0);
     if (HasFailure()) {
       ADD_FAILURE() << "with room for " << space << " bytes";
       return;
@@ -173,17 +156,18 @@ TEST_F(FaultTest, DiskFillsUpAtEveryByte) {
 TEST_F(FaultTest, FailingCloseOrRenameIsAFailure) {
   ModelBuilder model;
   model.tags = NumberedTags(2);
+  ASSERT_TRUE(WriteFileBytes(model_path_, model.Build()));
   for (bool existing : {true, false}) {
     g_faults = Faults();
     g_faults.fail_close = true;
-    ExpectHarmlessFailure(model, existing);
+    ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_, existing);
     g_faults = Faults();
     g_faults.fail_rename = true;
-    ExpectHarmlessFailure(model, existing);
+    ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_, existing);
   }
   // A tag file that failed to be put in place is not one the run has
   // written: the same reader replaces it once the rename works.
-  ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+  ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
   g_faults = Faults();
   g_faults.fail_rename = true;
   Md3Model reader;
@@ -221,14 +205,14 @@ TEST_F(FaultTest, CleanUpLeavesATakenTemporaryNameAlone) {
               for (pid_t process : {getpid(), getppid()}) {
                 taken.push_back(
                     dir_ / (".tagbatch-" + std::to_string(process) + ".tmp"));
-                if (!WriteFileBytes(taken.back(), kOld)) return 1;
+                if (!WriteFileBytes(taken.back(), kOldTagFile)) return 1;
               }
               g_faults.clean_up_on_taken_name = true;
               ReplacementFile file;
               if (!file.Resolve(tag_path_.c_str())) return 2;
               if (file.Create()) return 4;
               for (const std::string& name : taken) {
-                if (ReadFileBytes(name) != kOld) return 3;
+                if (ReadFileBytes(name) != kOldTagFile) return 3;
               }
               return 0;
             }),
@@ -256,7 +240,7 @@ TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
   ModelBuilder small;
   small.tags = NumberedTags(3);
   ASSERT_TRUE(WriteFileBytes(model_path_, small.Build()));
-  ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+  ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
   Md3Model reader;
   ASSERT_TRUE(reader.Load(model_path_.c_str()));
   ASSERT_EQ(truncate(model_path_.c_str(), 108), 0);
@@ -269,11 +253,11 @@ TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
   large.frames = 100;  // The tag block starts at 5,708.
   large.tags = NumberedTags(2);
   ASSERT_TRUE(WriteFileBytes(model_path_, large.Build()));
-  ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+  ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
   ASSERT_TRUE(reader.Load(model_path_.c_str()));
   ASSERT_EQ(truncate(model_path_.c_str(), 5000), 0);
   EXPECT_FALSE(reader.WriteTagFile(tag_path_.c_str()));
-  EXPECT_EQ(ReadFileBytes(tag_path_), kOld);
+  EXPECT_EQ(ReadFileBytes(tag_path_), kOldTagFile);
   EXPECT_EQ(dir_.List(), (std::vector<std::string>{"model.md3", "model.tag"}));
 }
 

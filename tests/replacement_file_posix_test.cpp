@@ -6,14 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "md3/md3_model.h"
+#include "tests/conversion_check.h"
 #include "tests/model_builder.h"
 #include "tests/process_posix.h"
 #include "tests/scratch_dir.h"
 
 namespace {
-
-const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
 
 class ReplacementTest : public ::testing::Test {
  protected:
@@ -44,7 +45,7 @@ class ReplacementTest : public ::testing::Test {
 TEST_F(ReplacementTest, KeepsTheModeOfAnExistingTagFile) {
   for (mode_t mode : {0600, 0640, 0666, 0704}) {
     SCOPED_TRACE(mode);
-    ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+    ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
     ASSERT_EQ(chmod(tag_path_.c_str(), mode), 0);
     // In a child, so that the umask is read afresh; 022 would take bits
     // from some of these modes.
@@ -69,7 +70,7 @@ TEST_F(ReplacementTest, NewTagFileGetsTheDefaultMode) {
 
 TEST_F(ReplacementTest, KeepsTheOwnerWhenRootReplacesAFile) {
   if (getuid() != 0) GTEST_SKIP() << "only root can give files away";
-  ASSERT_TRUE(WriteFileBytes(tag_path_, kOld));
+  ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
   ASSERT_EQ(chown(tag_path_.c_str(), kNobody, kNobody), 0);
   ASSERT_TRUE(Convert(tag_path_));
   struct stat status;
@@ -80,7 +81,7 @@ TEST_F(ReplacementTest, KeepsTheOwnerWhenRootReplacesAFile) {
 
 TEST_F(ReplacementTest, WritesThroughSymbolicLinks) {
   ASSERT_EQ(mkdir((dir_ / "real").c_str(), 0755), 0);
-  ASSERT_TRUE(WriteFileBytes(dir_ / "real/target.tag", kOld));
+  ASSERT_TRUE(WriteFileBytes(dir_ / "real/target.tag", kOldTagFile));
   // model.tag -> middle.tag -> real/target.tag, all relative.
   ASSERT_EQ(symlink("real/target.tag", (dir_ / "middle.tag").c_str()), 0);
   ASSERT_EQ(symlink("middle.tag", tag_path_.c_str()), 0);
@@ -119,45 +120,54 @@ TEST_F(ReplacementTest, PermissionsAreRespectedForOrdinaryUsers) {
   if (root) {
     ASSERT_EQ(chown(dir_.path().c_str(), kNobody, kNobody), 0);
     // Someone else's files: one only they may write, one the group may.
-    ASSERT_TRUE(WriteFileBytes(dir_ / "theirs.tag", kOld));
-    ASSERT_TRUE(WriteFileBytes(dir_ / "shared.tag", kOld));
+    ASSERT_TRUE(WriteFileBytes(dir_ / "theirs.tag", kOldTagFile));
+    ASSERT_TRUE(WriteFileBytes(dir_ / "shared.tag", kOldTagFile));
     ASSERT_EQ(chmod((dir_ / "theirs.tag").c_str(), 0644), 0);
     ASSERT_EQ(chown((dir_ / "shared.tag").c_str(), 0, kNobody), 0);
     ASSERT_EQ(chmod((dir_ / "shared.tag").c_str(), 0664), 0);
   }
-  // Everything below is done by the unprivileged user.
+  // Everything below is done by the unprivileged user, who says on
+  // standard error which check failed.
   int result = RunAsNobody([this, root]() -> int {
+    const auto failed = [](const char* check) {
+      (void)fprintf(stderr, "failed: %s\n", check);
+      return 1;
+    };
     umask(022);
-    if (!WriteFileBytes(model_path_, builder_.Build())) return 10;
+    if (!WriteFileBytes(model_path_, builder_.Build()))
+      return failed("writing the model");
     // A tag file the user may not write stays as it is.
-    if (!WriteFileBytes(tag_path_, kOld) || chmod(tag_path_.c_str(), 0444) != 0)
-      return 11;
-    if (Convert(tag_path_)) return 12;
-    if (ReadFileBytes(tag_path_) != kOld) return 13;
+    if (!WriteFileBytes(tag_path_, kOldTagFile) ||
+        chmod(tag_path_.c_str(), 0444) != 0)
+      return failed("making a read-only tag file");
+    if (Convert(tag_path_) || ReadFileBytes(tag_path_) != kOldTagFile)
+      return failed("a read-only tag file is left alone");
     if (root) {
-      if (Convert(dir_ / "theirs.tag")) return 30;
-      if (ReadFileBytes(dir_ / "theirs.tag") != kOld) return 31;
-      if (!Convert(dir_ / "shared.tag")) return 32;
-      if (ReadFileBytes(dir_ / "shared.tag") != ExpectedTagFile(builder_))
-        return 33;
+      if (Convert(dir_ / "theirs.tag") ||
+          ReadFileBytes(dir_ / "theirs.tag") != kOldTagFile)
+        return failed("another user's tag file is left alone");
+      if (!Convert(dir_ / "shared.tag") ||
+          ReadFileBytes(dir_ / "shared.tag") != ExpectedTagFile(builder_))
+        return failed("a tag file the group may write is replaced");
       if (unlink((dir_ / "theirs.tag").c_str()) != 0 ||
           unlink((dir_ / "shared.tag").c_str()) != 0)
-        return 34;
+        return failed("removing the other users' tag files");
     }
     // A model the user may not read does not load.
-    if (chmod(model_path_.c_str(), 0) != 0) return 14;
     Md3Model model;
-    if (model.Load(model_path_.c_str())) return 15;
-    if (chmod(model_path_.c_str(), 0644) != 0) return 16;
+    if (chmod(model_path_.c_str(), 0) != 0 || model.Load(model_path_.c_str()) ||
+        chmod(model_path_.c_str(), 0644) != 0)
+      return failed("an unreadable model does not load");
     // In a directory the user may not write, nothing changes either.
-    if (chmod(tag_path_.c_str(), 0644) != 0) return 17;
-    if (chmod(dir_.path().c_str(), 0555) != 0) return 18;
-    if (Convert(tag_path_)) return 19;
-    if (ReadFileBytes(tag_path_) != kOld) return 20;
-    if (chmod(dir_.path().c_str(), 0755) != 0) return 21;
+    if (chmod(tag_path_.c_str(), 0644) != 0 ||
+        chmod(dir_.path().c_str(), 0555) != 0 || Convert(tag_path_) ||
+        ReadFileBytes(tag_path_) != kOldTagFile)
+      return failed("a read-only directory is left alone");
     // Once writable, it is replaced.
-    if (!Convert(tag_path_)) return 22;
-    return ReadFileBytes(tag_path_) == ExpectedTagFile(builder_) ? 0 : 23;
+    if (chmod(dir_.path().c_str(), 0755) != 0 || !Convert(tag_path_) ||
+        ReadFileBytes(tag_path_) != ExpectedTagFile(builder_))
+      return failed("a writable directory's tag file is replaced");
+    return 0;
   });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(dir_.List(), (std::vector<std::string>{"model.md3", "model.tag"}));

@@ -8,12 +8,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/conversion_check.h"
 #include "tests/model_builder.h"
 #include "tests/scratch_dir.h"
 
 namespace {
-
-const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
 
 // The clean-up as the signal handler or console control handler runs it,
 // in the middle of a replacement: true when the temporary file goes, the
@@ -23,14 +22,14 @@ bool CleanUpWhileReplacing() {
   ScratchDir dir;
   const std::string path = dir / "a.tag";
   ReplacementFile file;
-  if (!WriteFileBytes(path, kOld) || !file.Resolve(path.c_str()) ||
+  if (!WriteFileBytes(path, kOldTagFile) || !file.Resolve(path.c_str()) ||
       !file.Create() || !file.Write("new", 3) || dir.List().size() != 2)
     return false;
   RemoveUnfinishedReplacement();
   ReplacementFile next;
   return !file.Commit() && next.Resolve(path.c_str()) && !next.Create() &&
          dir.List() == std::vector<std::string>{"a.tag"} &&
-         ReadFileBytes(path) == kOld;
+         ReadFileBytes(path) == kOldTagFile;
 }
 
 // In a child process of its own, since the clean-up ends every replacement
@@ -60,14 +59,14 @@ bool OthersFilesSurviveCleanUp(Ending ending) {
     others.push_back(first.substr(0, first.size() - 4) + "-" +
                      std::to_string(i) + ".tmp");
   for (const std::string& name : others) {
-    if (!WriteFileBytes(name, kOld)) return false;
+    if (!WriteFileBytes(name, kOldTagFile)) return false;
   }
   if (ending == Ending::kNoFreeName &&
       (!file.Resolve(path.c_str()) || file.Create()))
     return false;
   RemoveUnfinishedReplacement();
   return std::all_of(others.begin(), others.end(), [](const std::string& name) {
-    return ReadFileBytes(name) == kOld;
+    return ReadFileBytes(name) == kOldTagFile;
   });
 }
 

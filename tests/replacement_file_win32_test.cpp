@@ -5,19 +5,18 @@
 #include <gtest/gtest.h>
 
 #include "io/replacement_file.h"
+#include "tests/conversion_check.h"
 #include "tests/model_builder.h"
 #include "tests/scratch_dir.h"
 
 namespace {
-
-const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
 
 // A commit that fails because another program holds the tag file open,
 // and a replacement given up after a failed write, leave no temporary file.
 TEST(ReplacementFileWin32Test, FailuresLeaveNoTemporaryFile) {
   ScratchDir dir;
   const std::string path = dir / "a.tag";
-  ASSERT_TRUE(WriteFileBytes(path, kOld));
+  ASSERT_TRUE(WriteFileBytes(path, kOldTagFile));
   HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -33,18 +32,22 @@ TEST(ReplacementFileWin32Test, FailuresLeaveNoTemporaryFile) {
   ASSERT_TRUE(abandoned.Write("new", 3));
   abandoned.Discard();
   EXPECT_EQ(dir.List(), std::vector<std::string>{"a.tag"});
-  EXPECT_EQ(ReadFileBytes(path), kOld);
+  EXPECT_EQ(ReadFileBytes(path), kOldTagFile);
 }
 
 TEST(ReplacementFileWin32Test, KeepsHiddenAndSystemAttributes) {
   ScratchDir dir;
   const std::string path = dir / "a.tag";
-  ASSERT_TRUE(WriteFileBytes(path, kOld));
+  ASSERT_TRUE(WriteFileBytes(path, kOldTagFile));
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   ASSERT_TRUE(SetFileAttributesA(path.c_str(), kKept));
   ASSERT_EQ(GetFileAttributesA(path.c_str()) & kKept, kKept);
   ReplacementFile file;
   ASSERT_TRUE(file.Resolve(path.c_str()) && file.Create());
+  // Two runs in one folder at once try different names.
+  const std::string pid = std::to_string(GetCurrentProcessId());
+  EXPECT_NE(std::string(file.temporary()).find(".tagbatch-" + pid + ".tmp"),
+            std::string::npos);
   ASSERT_TRUE(file.Write("new", 3));
   ASSERT_TRUE(file.Commit());
   EXPECT_EQ(GetFileAttributesA(path.c_str()) & kKept, kKept);

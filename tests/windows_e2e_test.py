@@ -162,11 +162,9 @@ class WindowsBuildTest(unittest.TestCase):
         self.write("a.md3", sample("head.md3"))
         # Standard input is a pipe that stays open: the wait must not read it.
         reader, writer = os.pipe()
-        try:
-            status, out = run_windows(self.dir, stdin=reader)
-        finally:
-            os.close(reader)
-            os.close(writer)
+        self.addCleanup(os.close, reader)
+        self.addCleanup(os.close, writer)
+        status, out = run_windows(self.dir, stdin=reader)
         self.assertEqual(status, 0)
         self.assertTrue(out.endswith(b"Tag file created successfully\r\n"))
 
@@ -286,12 +284,15 @@ class WindowsBuildTest(unittest.TestCase):
             ("File Found: " + name + ".md3").encode(),
             ("Writing Tag File: " + name + ".tag").encode()])
 
-    def test_ctrl_c_during_a_conversion_leaves_no_temporary_file(self):
-        # Far more than can be written before Ctrl+C arrives; sparse.
-        count = 2000000
-        with open(os.path.join(self.dir, "big.md3"), "wb") as model:
-            model.write(patched(patched(bytes(108), 80, count), 96, 108))
-            model.truncate(108 + 112 * count)
+    def test_largest_tag_count_converts_and_ctrl_c_in_it_leaves_nothing(self):
+        """2 GiB of records, sparse, past 2 GiB in the model and the tag file
+        alike; so many that Ctrl+C always arrives before they are written."""
+        count = 19173960
+        first, last = b"first tag".ljust(112, b"1"), b"last tag".ljust(112, b"2")
+        with open(os.path.join(self.dir, "big.md3"), "wb") as f:
+            f.write(patched(patched(bytes(108), 80, count), 96, 108) + first)
+            f.seek(108 + 112 * (count - 1))
+            f.write(last)
         self.write("big.tag", OLD)
         pid, terminal = self.start_on_console(EXE)
         deadline = time.time() + 60
@@ -300,34 +301,43 @@ class WindowsBuildTest(unittest.TestCase):
                and time.time() < deadline):
             time.sleep(0.001)
         os.write(terminal, b"\x03")
-        wait_for(pid)
+        self.assertIsNotNone(wait_for(pid))
         self.assertEqual(sorted(os.listdir(self.dir)), ["big.md3", "big.tag"])
-        with open(os.path.join(self.dir, "big.tag"), "rb") as tag:
-            self.assertEqual(tag.read(), OLD)
+        self.assertEqual(read_bytes(os.path.join(self.dir, "big.tag")), OLD)
+
+        status, out = run_windows(self.dir)
+        self.assertEqual((status, groups(out, b"\r\n")[b"big.md3"][-1]),
+                         (0, b"Tag file created successfully"))
+        tag = os.path.join(self.dir, "big.tag")
+        self.assertEqual(os.path.getsize(tag), 16 + 112 * count)
+        with open(tag, "rb") as f:
+            self.assertEqual(f.read(128), struct.pack(
+                "<4siii", b"TAG3", 1, count, 16 + 112 * count) + first)
+            f.seek(16 + 112 * (count - 1))
+            self.assertEqual(f.read(), last)
+
+    def test_a_link_in_the_tag_files_place_stays(self):
+        os.mkdir(os.path.join(self.dir, "real"))
+        self.write("target.tag", OLD, os.path.join(self.dir, "real"))
+        os.symlink("real/target.tag", os.path.join(self.dir, "a.tag"))
+        self.write("a.md3", sample("head.md3"))
+        self.assertEqual(run_windows(self.dir)[0], 0)
+        self.assertTrue(os.path.islink(os.path.join(self.dir, "a.tag")))
+        tag = read_bytes(os.path.join(self.dir, "real", "target.tag"))
+        self.assertEqual((tag[:4], len(tag)), (b"TAG3", 128))
 
     def test_key_wait_on_the_console(self):
         # Wine gives a program started on a terminal a console on it.
         self.write("a.md3", sample("head.md3"))
         for key in (b"x", b"\x03", b"\x1b[A", b"\x1bOP"):
             with self.subTest(key=key):
-                pid, terminal = pty.fork()
-                if pid == 0:
-                    os.chdir(self.dir)
-                    os.environ["WINEDEBUG"] = "-all"
-                    os.execv(WINE, [WINE, EXE])
-                try:
-                    shown = read_until(terminal, b"created successfully")
-                    self.assertIn(b"Tag file created successfully", shown)
-                    time.sleep(1)
-                    self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
-                    os.write(terminal, key)
-                    status = wait_for(pid)
-                    self.assertEqual(status, 0)  # Ctrl+C too: a key.
-                finally:
-                    if wait_for(pid, 0) is None:
-                        os.kill(pid, 9)
-                        os.waitpid(pid, 0)
-                    os.close(terminal)
+                pid, terminal = self.start_on_console(EXE)
+                self.assertIn(b"Tag file created successfully",
+                              read_until(terminal, b"created successfully"))
+                time.sleep(1)
+                self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
+                os.write(terminal, key)
+                self.assertEqual(wait_for(pid), 0)  # Ctrl+C too: a key.
 
 
 def stop(pid):
