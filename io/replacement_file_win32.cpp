@@ -41,6 +41,20 @@ bool IdentityOf(HANDLE file, FileIdentity* identity,
   return true;
 }
 
+// Writes into `path`, of ReplacementFile::kMaxPath bytes, the full name of
+// the file open as `file`, reached through whatever links led to it;
+// false, changing nothing, if the system does not tell it or it is too
+// long.
+bool FinalPath(HANDLE file, char* path) {
+  char final_path[ReplacementFile::kMaxPath];
+  const DWORD length =
+      GetFinalPathNameByHandleA(file, final_path, sizeof final_path,
+                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= sizeof final_path) return false;
+  memcpy(path, final_path, length + 1);
+  return true;
+}
+
 // The length of the directory part of `path`, up to its last separator.
 size_t DirectoryLength(const char* path) {
   size_t length = 0;
@@ -69,6 +83,10 @@ bool ReplacementFile::Resolve(const char* path) {
   if (target_exists_) {
     DWORD attributes = 0;
     const bool known = IdentityOf(file, &target_identity_, &attributes);
+    // A link in the target's place stays: the file it leads to is the one
+    // replaced. Should the system not tell where that is, the name itself
+    // is replaced.
+    if (known) (void)FinalPath(file, target_);
     CloseHandle(file);
     // A plain overwrite would fail on these, so the replacement does too.
     if (!known || (attributes &

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+// The memory per file that the manual page states, on 32-bit hosts too.
+static_assert(sizeof(FileIdentity) == 16, "a slot is 16 bytes");
+
 namespace {
 
 constexpr FileIdentity kEmpty{};
