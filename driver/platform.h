@@ -40,7 +40,8 @@ class DirectorySearch {
 };
 
 // Makes standard output show each line at once on a console, and collect
-// everything in a 4096-byte buffer otherwise, written out at exit. A
+// it in a 4096-byte buffer otherwise, written whenever it fills and at
+// exit. A
 // reader that goes away (a closed pipe) no longer ends the program: on
 // POSIX SIGPIPE is ignored, and the writes fail unreported. Call it before
 // anything is printed.

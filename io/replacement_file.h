@@ -1,4 +1,6 @@
-// Writing a new version of a file without ever damaging the old one.
+// Writing a new version of a file so that no failure, signal or limit
+// damages the old one. Nothing is flushed to the disk: after a system
+// crash, some file systems may hold the target empty or as it was.
 //
 // The calling sequence, one step a function, each checked before the next:
 //
@@ -22,9 +24,11 @@
 //
 // The result looks like a plain overwrite: an existing target keeps its
 // permission bits, owner and attributes where the system lets us keep
-// them, a new one gets 0666 less the umask, and a target named through
+// them, and a new one gets 0666 less the umask. A target named through
 // symbolic links is written where the links lead, leaving the links in
-// place, as far as the system's link protection would follow them.
+// place: on POSIX as far as the system's link protection would follow
+// them, a dangling link getting its file created; on Windows where the
+// links lead to an existing file, while a dangling link is replaced.
 //
 // Nothing here allocates memory, so nothing here can throw.
 #ifndef TAGBATCH_IO_REPLACEMENT_FILE_H_

@@ -40,6 +40,7 @@ size_t InputStream::Read(void* data, size_t size) {
 }
 
 bool OutputStream::Write(const void* data, size_t size) {
+  if (failed_) return false;
   const auto* bytes = static_cast<const uint8_t*>(data);
   while (size > 0) {
     if (length_ == kBufferSize && !Flush()) return false;
@@ -53,7 +54,8 @@ bool OutputStream::Write(const void* data, size_t size) {
 }
 
 bool OutputStream::Flush() {
-  size_t length = length_;
+  const size_t length = length_;
   length_ = 0;
-  return file_->Write(buffer_, length);
+  if (!failed_ && !file_->Write(buffer_, length)) failed_ = true;
+  return !failed_;
 }

@@ -46,14 +46,16 @@ class OutputStream {
   // cppcheck-suppress uninitMemberVar
   explicit OutputStream(ReplacementFile* file) : file_(file) {}
   // Appends `size` bytes. Returns false once anything has failed to reach
-  // the file.
+  // the file, and from then on.
   bool Write(const void* data, size_t size);
-  // Hands the buffered bytes to the file. Returns false on any failure.
+  // Hands the buffered bytes to the file. Returns false on any failure,
+  // this one's or an earlier one's.
   bool Flush();
 
  private:
   static constexpr size_t kBufferSize = 4096;
   ReplacementFile* file_;
+  bool failed_ = false;  // Some bytes never reached the file.
   size_t length_ = 0;
   uint8_t buffer_[kBufferSize];  // Its first length_ bytes hold data.
 };
