@@ -41,10 +41,9 @@ class DirectorySearch {
 
 // Makes standard output show each line at once on a console, and collect
 // it in a 4096-byte buffer otherwise, written whenever it fills and at
-// exit. A
-// reader that goes away (a closed pipe) no longer ends the program: on
-// POSIX SIGPIPE is ignored, and the writes fail unreported. Call it before
-// anything is printed.
+// exit. A reader that goes away (a closed pipe) no longer ends the
+// program: on POSIX SIGPIPE is ignored, and the writes fail unreported.
+// Call it before anything is printed.
 void SetUpStandardOutput();
 
 // Whether standard output is a terminal or console, where the control
