@@ -106,7 +106,8 @@ void SetUpStandardOutput() {
 bool OutputIsTerminal() { return g_console_output != nullptr; }
 
 void WriteOutput(const char* text) {
-  // The names are in the program's code page (UTF-8, by its manifest); the
+  // The names are in the program's code page (UTF-8 by its manifest from
+  // Windows 10 version 1903, the system's ANSI code page before); the
   // console would read the bytes in its own.
   wchar_t wide[2 * DirectorySearch::kMaxNameSize];
   const int length = g_console_output == nullptr
