@@ -3,7 +3,6 @@
 #define TAGBATCH_TESTS_CONVERSION_CHECK_H_
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "tests/scratch_dir.h"

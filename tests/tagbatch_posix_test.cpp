@@ -410,7 +410,7 @@ TEST(TagbatchTest, EndingSignalsDuringAWriteLeaveNoDebris) {
       sigemptyset(&set);
       sigaddset(&set, signal_number);
       sigprocmask(SIG_UNBLOCK, &set, nullptr);
-      raise(signal_number);
+      (void)raise(signal_number);
       _exit(0);
     });
     int status = 0;
