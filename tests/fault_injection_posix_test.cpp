@@ -1,16 +1,18 @@
 // Failures in the middle of a conversion: a disk that fills up at every
-// possible byte, a failing close or rename, files that change under us.
-// The system calls of the writer are wrapped at link time (--wrap), so the
-// faults strike the temporary tag file and nothing else.
+// possible byte, a failing close or rename, files that change under us, an
+// interrupted open. The system calls are wrapped at link time (--wrap), so
+// each fault strikes the temporary tag file, or the model, and nothing else.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include "driver/platform.h"
 #include "io/replacement_file.h"
@@ -27,6 +29,7 @@ struct Faults {
   long disk_space = -1;  // Bytes the disk still takes; negative: no limit.
   bool fail_close = false;
   bool fail_rename = false;
+  bool interrupt_open = false;  // The next open of a model, once.
   // Runs the signal handler's clean-up when a temporary name is taken.
   bool clean_up_on_taken_name = false;
 };
@@ -75,6 +78,11 @@ int OpenThen(int (*real)(const char*, int, ...), const char* path, int flags,
              va_list arguments) {
   // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started by the caller.
   const int mode = (flags & O_CREAT) != 0 ? va_arg(arguments, int) : 0;
+  if (g_faults.interrupt_open && (flags & O_CREAT) == 0) {
+    g_faults.interrupt_open = false;
+    errno = EINTR;
+    return -1;
+  }
   const int fd = real(path, flags, mode);
   if (fd < 0 && errno == EEXIST && g_faults.clean_up_on_taken_name) {
     RemoveUnfinishedReplacement();
@@ -234,31 +242,50 @@ TEST_F(FaultTest, ModelVanishesBetweenSearchAndLoad) {
             0);
 }
 
+// Tags read with the header, near its end or at offset 0 over the header
+// itself, are converted as they were when loaded; tags further in are gone
+// by the time they are read.
 TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
-  // Tags near the start were read with the header and are converted as
-  // they were when loaded.
   ModelBuilder small;
   small.tags = NumberedTags(3);
-  ASSERT_TRUE(WriteFileBytes(model_path_, small.Build()));
-  ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
-  Md3Model reader;
-  ASSERT_TRUE(reader.Load(model_path_.c_str()));
-  ASSERT_EQ(truncate(model_path_.c_str(), 108), 0);
-  EXPECT_TRUE(reader.WriteTagFile(tag_path_.c_str()));
-  EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(small));
-  reader.Close();
-
-  // Tags further in are gone by the time they are read.
+  std::vector<uint8_t> at_zero = small.Build();
+  SetInt32(&at_zero, 96, 0);
+  std::vector<uint8_t> from_zero = ExpectedTagFile(small);
+  std::copy_n(at_zero.begin(), 3 * 112, from_zero.begin() + 16);
   ModelBuilder large;
   large.frames = 100;  // The tag block starts at 5,708.
   large.tags = NumberedTags(2);
-  ASSERT_TRUE(WriteFileBytes(model_path_, large.Build()));
-  ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
-  ASSERT_TRUE(reader.Load(model_path_.c_str()));
-  ASSERT_EQ(truncate(model_path_.c_str(), 5000), 0);
-  EXPECT_FALSE(reader.WriteTagFile(tag_path_.c_str()));
-  EXPECT_EQ(ReadFileBytes(tag_path_), kOldTagFile);
-  EXPECT_EQ(dir_.List(), (std::vector<std::string>{"model.md3", "model.tag"}));
+  for (const auto& [model, cut, tag_file] :
+       {std::tuple{small.Build(), 108, ExpectedTagFile(small)},
+        std::tuple{at_zero, 108, from_zero},
+        std::tuple{large.Build(), 5000, kOldTagFile}}) {
+    ASSERT_TRUE(WriteFileBytes(model_path_, model));
+    ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
+    Md3Model reader;
+    ASSERT_TRUE(reader.Load(model_path_.c_str()));
+    ASSERT_EQ(truncate(model_path_.c_str(), cut), 0);
+    EXPECT_EQ(reader.WriteTagFile(tag_path_.c_str()), tag_file != kOldTagFile);
+    EXPECT_EQ(ReadFileBytes(tag_path_), tag_file);
+    EXPECT_EQ(dir_.List(),
+              (std::vector<std::string>{"model.md3", "model.tag"}));
+  }
+}
+
+// An interrupted open that is tried again leaves errno at EINTR, as some
+// network file systems leave it after other calls too. A model shorter than
+// its header must still be read to its end, once, and fail to load.
+TEST_F(FaultTest, StaleInterruptionIsNoReasonToReadAgain) {
+  std::vector<uint8_t> model = ModelBuilder{}.Build();
+  model.resize(60);
+  ASSERT_TRUE(WriteFileBytes(model_path_, model));
+  EXPECT_EQ(RunInChild([this] {
+              alarm(20);
+              g_faults.interrupt_open = true;
+              Md3Model reader;
+              return reader.Load(model_path_.c_str()) ||
+                     g_faults.interrupt_open || errno != EINTR;
+            }),
+            0);
 }
 
 }  // namespace

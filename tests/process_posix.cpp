@@ -1,9 +1,11 @@
 #include "tests/process_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,4 +169,23 @@ int RunAsNobody(const std::function<int()>& body) {
     if (setgid(kNobody) != 0 || setuid(kNobody) != 0) return 126;
     return body();
   });
+}
+
+bool WaitForRecordsInATemporaryFile(const std::string& directory) {
+  for (const long deadline = NowMs() + 20000; NowMs() < deadline;) {
+    DIR* dir = opendir(directory.c_str());
+    for (const dirent* entry; dir != nullptr && (entry = readdir(dir));) {
+      struct stat status;
+      if (strncmp(entry->d_name, ".tagbatch-", 10) == 0 &&
+          stat((directory + "/" + entry->d_name).c_str(), &status) == 0 &&
+          status.st_size > 0) {
+        closedir(dir);
+        return true;
+      }
+    }
+    if (dir != nullptr) closedir(dir);
+    const struct timespec pause = {0, 1000000};
+    nanosleep(&pause, nullptr);
+  }
+  return false;
 }

@@ -57,6 +57,10 @@ bool RunsUnderEmulator();
 // under the sanitizers or an emulator, which reserve a great deal of it.
 bool CanLimitAddressSpace();
 
+// Waits until a temporary tag file in `directory` holds records: from
+// then on it is a signal handler's to remove. False after 20 seconds.
+bool WaitForRecordsInATemporaryFile(const std::string& directory);
+
 // Runs `body` in a forked child and returns its result, or -1 (adding a test
 // failure when it cannot fork) if the child did not end normally.
 int RunInChild(const std::function<int()>& body);

@@ -68,15 +68,19 @@ TEST_F(ReplacementTest, NewTagFileGetsTheDefaultMode) {
   EXPECT_EQ(ModeOf(tag_path_) & 07777, 0640u);
 }
 
+// Also when only the owner, or only the group, is another's.
 TEST_F(ReplacementTest, KeepsTheOwnerWhenRootReplacesAFile) {
   if (getuid() != 0) GTEST_SKIP() << "only root can give files away";
-  ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
-  ASSERT_EQ(chown(tag_path_.c_str(), kNobody, kNobody), 0);
-  ASSERT_TRUE(Convert(tag_path_));
-  struct stat status;
-  ASSERT_EQ(stat(tag_path_.c_str(), &status), 0);
-  EXPECT_EQ(status.st_uid, static_cast<uid_t>(kNobody));
-  EXPECT_EQ(status.st_gid, static_cast<gid_t>(kNobody));
+  for (auto [owner, group] : {std::pair{kNobody, kNobody},
+                              std::pair{kNobody, 0}, std::pair{0, kNobody}}) {
+    ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
+    ASSERT_EQ(chown(tag_path_.c_str(), owner, group), 0);
+    ASSERT_TRUE(Convert(tag_path_));
+    struct stat status;
+    ASSERT_EQ(stat(tag_path_.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, static_cast<uid_t>(owner));
+    EXPECT_EQ(status.st_gid, static_cast<gid_t>(group));
+  }
 }
 
 TEST_F(ReplacementTest, WritesThroughSymbolicLinks) {

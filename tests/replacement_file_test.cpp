@@ -65,6 +65,7 @@ bool OthersFilesSurviveCleanUp(Ending ending) {
       (!file.Resolve(path.c_str()) || file.Create()))
     return false;
   RemoveUnfinishedReplacement();
+  file.Discard();  // As its destructor does.
   return std::all_of(others.begin(), others.end(), [](const std::string& name) {
     return ReadFileBytes(name) == kOldTagFile;
   });

@@ -193,26 +193,28 @@ class WindowsBuildTest(unittest.TestCase):
         # Modifiers alone, the release of the Enter that started the
         # program, and a mouse wheel turn do not end it, nor does input
         # redirected from nul; cursor and editing keys at the ends of their
-        # ranges do.
-        for command, ends in (
-                ("console_keys.exe rctrl & tagbatch.exe", False),
-                ("console_keys.exe altgr & tagbatch.exe", False),
-                ("console_keys.exe release & tagbatch.exe", False),
-                ("console_keys.exe wheel & tagbatch.exe", False),
-                ("tagbatch.exe < nul", False),
-                ("console_keys.exe down & tagbatch.exe", True),
-                ("console_keys.exe delete & tagbatch.exe", True)):
-            with self.subTest(command=command):
+        # ranges do. Then keys typed on the terminal end it: a character
+        # outside the console's code page, Ctrl+C, a cursor and a function
+        # key.
+        euro = "€".encode()
+        for command, key in (
+                ("console_keys.exe rctrl & tagbatch.exe", euro),
+                ("console_keys.exe altgr & tagbatch.exe", euro),
+                ("console_keys.exe release & tagbatch.exe", euro),
+                ("console_keys.exe wheel & tagbatch.exe", euro),
+                ("tagbatch.exe < nul", euro),
+                ("console_keys.exe down & tagbatch.exe", None),
+                ("console_keys.exe delete & tagbatch.exe", None),
+                ("tagbatch.exe", b"x"), ("tagbatch.exe", b"\x03"),
+                ("tagbatch.exe", b"\x1b[A"), ("tagbatch.exe", b"\x1bOP")):
+            with self.subTest(command=command, key=key):
                 pid, terminal = self.start_on_console("cmd", "/c", command)
                 self.assertIn(b"created successfully",
                               read_until(terminal, b"created successfully"))
-                if ends:
-                    self.assertEqual(wait_for(pid), 0)
-                    continue
-                time.sleep(1)
-                self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
-                # A character outside the console's code page ends it.
-                os.write(terminal, "€".encode())
+                if key:
+                    time.sleep(1)
+                    self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
+                    os.write(terminal, key)
                 self.assertEqual(wait_for(pid), 0)
 
     def test_console_mode_during_and_after_the_wait(self):
@@ -326,18 +328,22 @@ class WindowsBuildTest(unittest.TestCase):
         tag = read_bytes(os.path.join(self.dir, "real", "target.tag"))
         self.assertEqual((tag[:4], len(tag)), (b"TAG3", 128))
 
-    def test_key_wait_on_the_console(self):
-        # Wine gives a program started on a terminal a console on it.
-        self.write("a.md3", sample("head.md3"))
-        for key in (b"x", b"\x03", b"\x1b[A", b"\x1bOP"):
-            with self.subTest(key=key):
-                pid, terminal = self.start_on_console(EXE)
-                self.assertIn(b"Tag file created successfully",
-                              read_until(terminal, b"created successfully"))
-                time.sleep(1)
-                self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
-                os.write(terminal, key)
-                self.assertEqual(wait_for(pid), 0)  # Ctrl+C too: a key.
+    def test_a_device_named_like_a_model_is_let_go_before_the_wait(self):
+        """com7.md3 opens COM7, here a terminal of the test's own; once no
+        one holds it, reading its other end fails."""
+        master, device = os.openpty()
+        self.addCleanup(os.close, master)
+        com7 = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com7")
+        os.symlink(os.ttyname(device), com7)
+        self.addCleanup(os.remove, com7)
+        os.close(device)
+        self.write("com7.md3", sample("head.md3"))
+        pid, terminal = self.start_on_console(EXE)
+        self.assertIn(b"Failed", read_until(terminal, b"Failed to load md3"))
+        self.assertTrue(let_go(master))
+        os.write(terminal, b"x")
+        self.assertEqual(wait_for(pid), 0)
+
 
 
 def stop(pid):
@@ -366,6 +372,19 @@ def read_until(fd, text, seconds=60):
             except OSError:
                 break
     return seen
+
+
+def let_go(fd, seconds=20):
+    """Whether reading `fd`, a terminal's end, fails within `seconds`: it
+    does once no one holds the other end."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if select.select([fd], [], [], 0.2)[0]:
+            try:
+                os.read(fd, 1024)
+            except OSError:
+                return True
+    return False
 
 
 def wait_for(pid, seconds=20):
