@@ -14,7 +14,6 @@
 #include <cstring>
 #include <tuple>
 
-#include "driver/platform.h"
 #include "io/replacement_file.h"
 #include "md3/md3_model.h"
 #include "tests/conversion_check.h"
@@ -223,21 +222,6 @@ TEST_F(FaultTest, CleanUpLeavesATakenTemporaryNameAlone) {
                 if (ReadFileBytes(name) != kOldTagFile) return 3;
               }
               return 0;
-            }),
-            0);
-}
-
-TEST_F(FaultTest, ModelVanishesBetweenSearchAndLoad) {
-  ASSERT_TRUE(WriteFileBytes(model_path_, ModelBuilder{}.Build()));
-  EXPECT_EQ(RunInChild([this] {
-              if (chdir(dir_.path().c_str()) != 0) return 1;
-              DirectorySearch search;
-              if (!search.Start("*.md3")) return 2;
-              std::string name = search.name();
-              if (name != "model.md3" || search.Next()) return 3;
-              unlink(name.c_str());
-              Md3Model model;
-              return model.Load(name.c_str()) || model.IsOpen() ? 4 : 0;
             }),
             0);
 }

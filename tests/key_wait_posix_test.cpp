@@ -78,7 +78,7 @@ class TerminalRun {
   // written. False on timeout.
   bool ConvertALargeModel() {
     return WriteLargeModel(dir_ / "large.md3", 4000000) && (Start(), true) &&
-           WaitForRecordsInATemporaryFile(dir_.path());
+           WaitForRecordsInATemporaryFile(dir_);
   }
 
   // Adds `count` more models, named m00.md3 onwards.
@@ -215,6 +215,12 @@ class TerminalRun {
     return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
   }
 
+  // Waits for the program to end; whether it ended with status 0 and left
+  // the terminal's mode as it found it.
+  bool EndsCleanly(int timeout_ms = kTimeoutMs) {
+    return WaitForExit(timeout_ms) && ExitedCleanly() && ModeRestored();
+  }
+
   // Whether the terminal's mode is as it was before the program started.
   [[nodiscard]] bool ModeRestored() const {
     struct termios after;
@@ -302,7 +308,7 @@ TEST(KeyWaitTest, ControlCharactersOfNamesShowAsQuestionMarks) {
   EXPECT_EQ(run.ReadScreenUntil(shown, kTimeoutMs), shown);
   ASSERT_TRUE(run.WaitForKeyMode());
   run.Type("x");
-  ASSERT_TRUE(run.WaitForExit());
+  EXPECT_TRUE(run.EndsCleanly());
 }
 
 // With models and without: the wait follows "No Files Found" too.
@@ -318,12 +324,10 @@ TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
     SleepMs(100);
     EXPECT_TRUE(run.Running());
     run.Type("x");
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_TRUE(run.ExitedCleanly());
-    // Nothing echoed, nothing left over, the terminal as it was.
+    EXPECT_TRUE(run.EndsCleanly());
+    // Nothing echoed, nothing left over.
     EXPECT_EQ(run.ReadScreenUntil("never", 200), "");
     EXPECT_EQ(run.PendingInput(), "");
-    EXPECT_TRUE(run.ModeRestored());
   }
 }
 
@@ -341,9 +345,7 @@ TEST(KeyWaitTest, ControlKeysAreOrdinaryKeys) {
     run.Start();
     ASSERT_TRUE(run.WaitForKeyMode());
     run.Type(key);
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_TRUE(run.ExitedCleanly());
-    EXPECT_TRUE(run.ModeRestored());
+    EXPECT_TRUE(run.EndsCleanly());
   }
 }
 
@@ -371,8 +373,7 @@ TEST(KeyWaitTest, KeysOfSeveralBytesAreConsumedWhole) {
       rest.erase(0, pause + 1);
       SleepMs(15);
     }
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_TRUE(run.ExitedCleanly());
+    EXPECT_TRUE(run.EndsCleanly());
     EXPECT_EQ(run.PendingInput(), c.left);
   }
 }
@@ -381,9 +382,7 @@ TEST(KeyWaitTest, KeyTypedDuringTheRunEndsTheWaitAtOnce) {
   TerminalRun run;
   run.Type("k");
   run.Start();
-  ASSERT_TRUE(run.WaitForExit(3000));
-  EXPECT_TRUE(run.ExitedCleanly());
-  EXPECT_TRUE(run.ModeRestored());
+  EXPECT_TRUE(run.EndsCleanly(3000));
 }
 
 // Collected in a 4096-byte buffer, written when it fills and after the
@@ -404,8 +403,7 @@ TEST(KeyWaitTest, PipedOutputIsWrittenIn4096ByteBlocksAndAfterTheKey) {
         "Tag file created successfully\n";
     const std::string rest = run.ReadPipeUntil(last, kTimeoutMs);
     EXPECT_EQ(rest.size(), more * 76u + 72 - before);
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_TRUE(run.ExitedCleanly());
+    EXPECT_TRUE(run.EndsCleanly());
   }
 }
 
@@ -442,9 +440,7 @@ TEST(KeyWaitTest, BackgroundJobDoesNotWait) {
   SleepMs(20);
   ASSERT_EQ(run.LinesReady(), 0);
   run.Start(TerminalRun::Job::kBackground);
-  ASSERT_TRUE(run.WaitForExit(5000));
-  EXPECT_TRUE(run.ExitedCleanly());
-  EXPECT_TRUE(run.ModeRestored());
+  EXPECT_TRUE(run.EndsCleanly(5000));
   EXPECT_EQ(run.LinesReady(), 0);
 }
 
@@ -455,9 +451,7 @@ TEST(KeyWaitTest, WaitMovedToTheBackgroundPutsTheTerminalBack) {
   run.Start(TerminalRun::Job::kMovedToBackground);
   ASSERT_TRUE(run.WaitForKeyMode());
   kill(run.pid(), SIGUSR1);
-  ASSERT_TRUE(run.WaitForExit());
-  EXPECT_TRUE(run.ExitedCleanly());
-  EXPECT_TRUE(run.ModeRestored());
+  EXPECT_TRUE(run.EndsCleanly());
 }
 
 // An earlier call may leave errno at EINTR, as some network file systems
@@ -468,17 +462,11 @@ TEST(KeyWaitTest, WaitsEndWhateverErrnoSays) {
   TerminalRun run;
   run.IgnoreAtStart(SIGHUP);
   run.Type("\x1b");
-  run.Start(TerminalRun::Job::kForeground, [] {
+  run.Start(TerminalRun::Job::kForeground, [&run] {
     errno = EINTR;
     WaitForKey();
-    if (fork() == 0) {
-      struct termios mode = {};
-      for (int i = 0; i < kTimeoutMs && tcgetattr(2, &mode) == 0 &&
-                      (mode.c_lflag & ICANON) != 0;
-           ++i)
-        SleepMs(1);
-      _exit(vhangup());
-    }
+    // Hangs up the second wait, from the same session.
+    if (fork() == 0) _exit(run.WaitForKeyMode() ? vhangup() : 1);
     errno = EINTR;
     WaitForKey();
     _exit(0);
@@ -498,9 +486,7 @@ TEST(KeyWaitTest, SignalsIgnoredAtStartStayIgnored) {
     SleepMs(200);
     EXPECT_TRUE(run.Running());
     run.Type("x");
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_TRUE(run.ExitedCleanly());
-    EXPECT_TRUE(run.ModeRestored());
+    EXPECT_TRUE(run.EndsCleanly());
   }
 }
 

@@ -130,16 +130,6 @@ TEST_F(Md3ModelTest, WritesTheFirstFramesTags) {
   }
 }
 
-TEST_F(Md3ModelTest, TagBlockPastTheEndOnlyMattersWithTags) {
-  ModelBuilder builder;
-  std::vector<uint8_t> bytes = builder.Build();
-  SetInt32(&bytes, 96, 1 << 20);
-  Md3Model model;
-  ASSERT_TRUE(model.Load(AddModel(bytes).c_str()));
-  EXPECT_TRUE(model.WriteTagFile((dir_ / "model.tag").c_str()));
-  EXPECT_EQ(ReadFileBytes(dir_ / "model.tag").size(), 16u);
-}
-
 TEST_F(Md3ModelTest, DamagedModelsLeaveTheOldTagFileAlone) {
   ModelBuilder builder;
   builder.frames = 2;
@@ -168,18 +158,21 @@ TEST_F(Md3ModelTest, DamagedModelsLeaveTheOldTagFileAlone) {
     SetInt32(&bytes, c.field, c.value);
     ExpectConversionFailsHarmlessly(dir_, AddModel(bytes), dir_ / "model.tag");
   }
-  // No tags to read, but still an offset that no file has.
+  // No tags to read, but still an offset that no file has; while one past
+  // the end only matters with tags.
   std::vector<uint8_t> no_tags = ModelBuilder{}.Build();
   SetInt32(&no_tags, 96, -1);
   ExpectConversionFailsHarmlessly(dir_, AddModel(no_tags), dir_ / "model.tag");
-}
-
-// One tag more than the end offset can count, with all its records in the
-// file (a sparse one).
-TEST_F(Md3ModelTest, CountBeyondTheEndOffsetFailsWithItsRecordsPresent) {
-  const std::string model_path = dir_ / "model.md3";
-  ASSERT_TRUE(WriteLargeModel(model_path, TagFileHeader::kMaxTagCount + 1));
-  ExpectConversionFailsHarmlessly(dir_, model_path, dir_ / "model.tag");
+  SetInt32(&no_tags, 96, 1 << 20);
+  Md3Model model;
+  ASSERT_TRUE(model.Load(AddModel(no_tags).c_str()));
+  EXPECT_TRUE(model.WriteTagFile((dir_ / "model.tag").c_str()));
+  EXPECT_EQ(ReadFileBytes(dir_ / "model.tag").size(), 16u);
+  // One tag more than the end offset can count, with all its records in
+  // the file (a sparse one).
+  ASSERT_TRUE(
+      WriteLargeModel(dir_ / "big.md3", TagFileHeader::kMaxTagCount + 1));
+  ExpectConversionFailsHarmlessly(dir_, dir_ / "big.md3", dir_ / "big.tag");
 }
 
 TEST_F(Md3ModelTest, LargestCountThatFitsTheFile) {

@@ -1,6 +1,5 @@
 #include "tests/process_posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -171,21 +170,15 @@ int RunAsNobody(const std::function<int()>& body) {
   });
 }
 
-bool WaitForRecordsInATemporaryFile(const std::string& directory) {
+bool WaitForRecordsInATemporaryFile(const ScratchDir& dir) {
   for (const long deadline = NowMs() + 20000; NowMs() < deadline;) {
-    DIR* dir = opendir(directory.c_str());
-    for (const dirent* entry; dir != nullptr && (entry = readdir(dir));) {
+    for (const std::string& name : dir.List()) {
       struct stat status;
-      if (strncmp(entry->d_name, ".tagbatch-", 10) == 0 &&
-          stat((directory + "/" + entry->d_name).c_str(), &status) == 0 &&
-          status.st_size > 0) {
-        closedir(dir);
+      if (name.compare(0, 10, ".tagbatch-") == 0 &&
+          stat((dir / name).c_str(), &status) == 0 && status.st_size > 0)
         return true;
-      }
     }
-    if (dir != nullptr) closedir(dir);
-    const struct timespec pause = {0, 1000000};
-    nanosleep(&pause, nullptr);
+    usleep(1000);
   }
   return false;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/scratch_dir.h"
+
 struct RunResult {
   std::string out;  // Everything written to standard output.
   std::string err;  // Everything written to standard error.
@@ -57,9 +59,9 @@ bool RunsUnderEmulator();
 // under the sanitizers or an emulator, which reserve a great deal of it.
 bool CanLimitAddressSpace();
 
-// Waits until a temporary tag file in `directory` holds records: from
-// then on it is a signal handler's to remove. False after 20 seconds.
-bool WaitForRecordsInATemporaryFile(const std::string& directory);
+// Waits until a temporary tag file in `dir` holds records: from then on it
+// is a signal handler's to remove. False after 20 seconds.
+bool WaitForRecordsInATemporaryFile(const ScratchDir& dir);
 
 // Runs `body` in a forked child and returns its result, or -1 (adding a test
 // failure when it cannot fork) if the child did not end normally.
