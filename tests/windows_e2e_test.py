@@ -184,7 +184,7 @@ class WindowsBuildTest(unittest.TestCase):
             if stdout is not None:
                 os.dup2(stdout, 1)
             os.chdir(self.dir)
-            os.environ["WINEDEBUG"] = "-all"
+            os.environ["WINEDEBUG"] = "-all,err+sync"  # Misused locks.
             os.execv(WINE, [WINE, *command])
         self.addCleanup(os.close, terminal)
         self.addCleanup(stop, pid)
@@ -311,6 +311,7 @@ class WindowsBuildTest(unittest.TestCase):
             time.sleep(0.001)
         os.write(terminal, b"\x03")
         self.assertIsNotNone(wait_for(pid))
+        self.assertNotIn(b"err:", read_until(terminal, b"err:", 1))
         self.assertEqual(sorted(os.listdir(self.dir)), ["big.md3", "big.tag"])
         self.assertEqual(read_bytes(os.path.join(self.dir, "big.tag")), OLD)
 
@@ -372,8 +373,7 @@ def read_until(fd, text, seconds=60):
 
 
 def let_go(fd, seconds=20):
-    """Whether reading `fd`, a terminal's end, fails within `seconds`: it
-    does once no one holds the other end."""
+    """Whether reading `fd` fails soon: once no one holds the other end."""
     deadline = time.time() + seconds
     while time.time() < deadline:
         try:
