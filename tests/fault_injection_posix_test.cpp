@@ -255,9 +255,8 @@ TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
   }
 }
 
-// An interrupted open that is tried again leaves errno at EINTR, as some
-// network file systems leave it after other calls too. A model shorter than
-// its header must still be read to its end, once, and fail to load.
+// A retried open leaves errno at EINTR, as some network file systems do
+// after other calls: a model shorter than its header still fails to load.
 TEST_F(FaultTest, StaleInterruptionIsNoReasonToReadAgain) {
   std::vector<uint8_t> model = ModelBuilder{}.Build();
   model.resize(60);

@@ -74,11 +74,11 @@ class TerminalRun {
     (void)rename((dir_ / "a.md3").c_str(), (dir_ / name).c_str());
   }
 
-  // Adds a model that takes long to convert, and waits until it is being
-  // written. False on timeout.
+  // Starts on a model slow to convert; false unless it is soon written.
   bool ConvertALargeModel() {
-    return WriteLargeModel(dir_ / "large.md3", 4000000) && (Start(), true) &&
-           WaitForRecordsInATemporaryFile(dir_);
+    if (!WriteLargeModel(dir_ / "large.md3", 4000000)) return false;
+    Start();
+    return WaitForRecordsInATemporaryFile(dir_);
   }
 
   // Adds `count` more models, named m00.md3 onwards.

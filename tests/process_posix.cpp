@@ -178,7 +178,8 @@ bool WaitForRecordsInATemporaryFile(const ScratchDir& dir) {
           stat((dir / name).c_str(), &status) == 0 && status.st_size > 0)
         return true;
     }
-    usleep(1000);
+    const struct timespec pause = {0, 1000000};
+    nanosleep(&pause, nullptr);
   }
   return false;
 }
