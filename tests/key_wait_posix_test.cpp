@@ -175,15 +175,24 @@ class TerminalRun {
               static_cast<ssize_t>(strlen(keys)));
   }
 
-  // Reads what the terminal shows, until it holds `text` or the time runs
-  // out. Returns all that was read.
-  [[nodiscard]] std::string ReadScreenUntil(const std::string& text,
-                                            int timeout_ms) const {
-    return ReadUntil(master_, text, timeout_ms);
-  }
-  [[nodiscard]] std::string ReadPipeUntil(const std::string& text,
-                                          int timeout_ms) const {
-    return ReadUntil(out_pipe_, text, timeout_ms);
+  // Reads what the terminal shows, or the output pipe gives, until it
+  // holds `text` or the time runs out. Returns all that was read.
+  [[nodiscard]] std::string ReadUntil(const std::string& text, int timeout_ms,
+                                      bool from_pipe = false) const {
+    const int fd = from_pipe ? out_pipe_ : master_;
+    std::string seen;
+    for (int waited = 0;
+         waited < timeout_ms && seen.find(text) == std::string::npos;
+         waited += 10) {
+      struct pollfd ready = {fd, POLLIN, 0};
+      if (poll(&ready, 1, 10) == 1 && (ready.revents & POLLIN) != 0) {
+        char buffer[1024];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        seen.append(buffer, static_cast<size_t>(n));
+      }
+    }
+    return seen;
   }
 
   // Waits until the program has switched line input off. False on timeout.
@@ -260,23 +269,6 @@ class TerminalRun {
   [[nodiscard]] int status() const { return status_; }
 
  private:
-  static std::string ReadUntil(int fd, const std::string& text,
-                               int timeout_ms) {
-    std::string seen;
-    for (int waited = 0;
-         waited < timeout_ms && seen.find(text) == std::string::npos;
-         waited += 10) {
-      struct pollfd ready = {fd, POLLIN, 0};
-      if (poll(&ready, 1, 10) == 1 && (ready.revents & POLLIN) != 0) {
-        char buffer[1024];
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) break;
-        seen.append(buffer, static_cast<size_t>(n));
-      }
-    }
-    return seen;
-  }
-
   ScratchDir dir_;
   int master_ = -1, slave_ = -1, out_pipe_ = -1, in_pipe_ = -1;
   Output output_;
@@ -305,7 +297,7 @@ TEST(KeyWaitTest, ControlCharactersOfNamesShowAsQuestionMarks) {
       "File Found: a ?]0;PWNED??[2J????\xc2\xa0.md3\r\n"
       "Writing Tag File: a ?]0;PWNED??[2J????\xc2\xa0.tag\r\n"
       "Tag file created successfully\r\n";
-  EXPECT_EQ(run.ReadScreenUntil(shown, kTimeoutMs), shown);
+  EXPECT_EQ(run.ReadUntil(shown, kTimeoutMs), shown);
   ASSERT_TRUE(run.WaitForKeyMode());
   run.Type("x");
   EXPECT_TRUE(run.EndsCleanly());
@@ -319,14 +311,14 @@ TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
     if (!models) run.RemoveModels();
     run.Start();
     const std::string shown = models ? kTerminalOutput : "No Files Found\r\n";
-    EXPECT_EQ(run.ReadScreenUntil(shown, kTimeoutMs), shown);
+    EXPECT_EQ(run.ReadUntil(shown, kTimeoutMs), shown);
     ASSERT_TRUE(run.WaitForKeyMode());
     SleepMs(100);
     EXPECT_TRUE(run.Running());
     run.Type("x");
     EXPECT_TRUE(run.EndsCleanly());
     // Nothing echoed, nothing left over.
-    EXPECT_EQ(run.ReadScreenUntil("never", 200), "");
+    EXPECT_EQ(run.ReadUntil("never", 200), "");
     EXPECT_EQ(run.PendingInput(), "");
   }
 }
@@ -396,12 +388,12 @@ TEST(KeyWaitTest, PipedOutputIsWrittenIn4096ByteBlocksAndAfterTheKey) {
     run.Start();
     ASSERT_TRUE(run.WaitForKeyMode());
     const size_t before = more == 0 ? 0 : 4096;
-    EXPECT_EQ(run.ReadPipeUntil("never", 500).size(), before);
+    EXPECT_EQ(run.ReadUntil("never", 500, true).size(), before);
     run.Type(" ");
     const std::string last =
         "File Found: a.md3\nWriting Tag File: a.tag\n"
         "Tag file created successfully\n";
-    const std::string rest = run.ReadPipeUntil(last, kTimeoutMs);
+    const std::string rest = run.ReadUntil(last, kTimeoutMs, true);
     EXPECT_EQ(rest.size(), more * 76u + 72 - before);
     EXPECT_TRUE(run.EndsCleanly());
   }
