@@ -1,7 +1,7 @@
 # Removes what `cmake --install` put in place, as its install_manifest.txt
 # in the build folder lists it, under DESTDIR when that is set, as it was
-# for the install; and the documentation folder once it is empty. Run by
-# the `uninstall` target.
+# for the install; and the documentation folder and its examples folder
+# once they are empty. Run by the `uninstall` target.
 set(manifest "${CMAKE_CURRENT_BINARY_DIR}/install_manifest.txt")
 if(NOT EXISTS "${manifest}")
   message(FATAL_ERROR "Nothing to remove: ${manifest} is missing; run cmake --install first")
@@ -14,10 +14,18 @@ foreach(installed_path IN LISTS installed)
     file(REMOVE "${path}")
   endif()
   get_filename_component(folder "${path}" DIRECTORY)
-  if(folder MATCHES "/doc/tagbatch$" AND IS_DIRECTORY "${folder}")
-    file(GLOB left "${folder}/*")
-    if(NOT left)
-      file(REMOVE_RECURSE "${folder}")
-    endif()
+  if(folder MATCHES "/doc/tagbatch(/examples)?$")
+    list(APPEND folders "${folder}")
+  endif()
+endforeach()
+# The examples folder before the one that holds it.
+if(folders)
+  list(REMOVE_DUPLICATES folders)
+  list(SORT folders ORDER DESCENDING)
+endif()
+foreach(folder IN LISTS folders)
+  file(GLOB left "${folder}/*")
+  if(IS_DIRECTORY "${folder}" AND NOT left)
+    file(REMOVE_RECURSE "${folder}")
   endif()
 endforeach()
