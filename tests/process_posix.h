@@ -59,8 +59,7 @@ bool RunsUnderEmulator();
 // under the sanitizers or an emulator, which reserve a great deal of it.
 bool CanLimitAddressSpace();
 
-// Waits until a temporary tag file in `dir` holds records: from then on it
-// is a signal handler's to remove. False after 20 seconds.
+// Waits until a temporary tag file in `dir` holds records; false after 20 s.
 bool WaitForRecordsInATemporaryFile(const ScratchDir& dir);
 
 // Runs `body` in a forked child and returns its result, or -1 (adding a test

@@ -52,6 +52,14 @@ TEST(ReplacementFileWin32Test, KeepsHiddenAndSystemAttributes) {
   ASSERT_TRUE(file.Commit());
   EXPECT_EQ(GetFileAttributesA(path.c_str()) & kKept, kKept);
   EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{'n', 'e', 'w'}));
+  // A new file named bare gets its temporary file beside it, dot first.
+  char folder[MAX_PATH];
+  ASSERT_TRUE(GetCurrentDirectoryA(MAX_PATH, folder) &&
+              SetCurrentDirectoryA(dir.path().c_str()));
+  EXPECT_TRUE(file.Resolve("b.tag") && file.Create());
+  EXPECT_EQ(std::string(file.temporary()), ".tagbatch-" + pid + ".tmp");
+  file.Discard();
+  EXPECT_TRUE(SetCurrentDirectoryA(folder));
 }
 
 }  // namespace

@@ -57,11 +57,6 @@ def sample(name):
         return model.read()
 
 
-def records_in(model):
-    """How many whole records fit between the tag block and the end."""
-    return (len(model) - struct.unpack_from("<i", model, 96)[0]) // 112
-
-
 def patched(model, offset, value):
     return model[:offset] + struct.pack("<i", value) + model[offset + 4:]
 
@@ -115,7 +110,8 @@ class WindowsBuildTest(unittest.TestCase):
             "count_negative": patched(good, 80, -1),
             "count_too_large": patched(good, 80, 19173961),
             "count_huge": patched(good, 80, 2000000000),
-            "count_past_end": patched(good, 80, records_in(good) + 1),
+            "count_past_end": patched(good, 80, (
+                len(good) - struct.unpack_from("<i", good, 96)[0]) // 112 + 1),
             "directory_in_the_way": good,
             "read_only": good,
         }
@@ -345,14 +341,12 @@ class WindowsBuildTest(unittest.TestCase):
 
 
 def stop(pid):
-    """Kills `pid` unless it has ended, and collects it."""
     if wait_for(pid, 0) is None:
         os.kill(pid, 9)
         os.waitpid(pid, 0)
 
 
 def read_bytes(path):
-    """The contents of `path`, or nothing if it cannot be read."""
     try:
         with open(path, "rb") as f:
             return f.read()

@@ -25,8 +25,7 @@ TEST(WrittenFilesTest, RemembersEveryFileAsTheTableGrows) {
       written.Add(file);
     }
     for (const FileIdentity& file : files) ASSERT_TRUE(written.Contains(file));
-    // The same index on another device is another file.
-    EXPECT_FALSE(written.Contains({8, files[0].index}));
+    EXPECT_FALSE(written.Contains({8, files[0].index}));  // Another device.
     EXPECT_FALSE(written.Contains({7, state + 1}));
     EXPECT_TRUE(written.Contains({0, 0}));
   }
