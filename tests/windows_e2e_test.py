@@ -53,8 +53,7 @@ def groups(output, newline):
 
 
 def sample(name):
-    with open(os.path.join(samples_dir, name), "rb") as model:
-        return model.read()
+    return read_bytes(os.path.join(samples_dir, name))
 
 
 def patched(model, offset, value):
@@ -219,6 +218,7 @@ class WindowsBuildTest(unittest.TestCase):
                     self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
                     os.write(terminal, key)
                 self.assertEqual(wait_for(pid), 0)
+                self.assertNotIn(b"err:", read_until(terminal, b"err:", 1))
 
     def test_console_mode_during_and_after_the_wait(self):
         """Read by another program on the same console: line input, echo and
