@@ -23,8 +23,10 @@
 //          (done)            (done)
 //
 // The result looks like a plain overwrite: an existing target keeps its
-// permission bits, owner and attributes where the system lets us keep
-// them, and a new one gets 0666 less the umask. A target named through
+// permission bits, owner, access ACL (on Linux) and attributes where the
+// system lets us keep them, and a new one gets what a plain create gives:
+// 0666 less the umask, or what the folder's default ACL says. A target
+// named through
 // symbolic links is written where the links lead, leaving the links in
 // place: on POSIX as far as the system's link protection would follow
 // them, a dangling link getting its file created; on Windows where the
@@ -104,8 +106,8 @@ class ReplacementFile {
   bool NameTemporary(int attempt);
 
   // Creates `temporary_` if nothing has that name, registers it for the
-  // clean-up, notes its identity and gives it the target's mode, owner or
-  // attributes. On kFailed nothing is left.
+  // clean-up, notes its identity and gives it the target's mode, owner and
+  // access ACL, or attributes. On kFailed nothing is left.
   Creation CreateTemporary();
 
   // This process's id, asked of the system once.
@@ -121,7 +123,8 @@ class ReplacementFile {
   bool target_exists_ = false;
   FileIdentity target_identity_;
   // What the new version takes over from the target: on POSIX its mode,
-  // owner and group, on Windows its attributes.
+  // owner and group (its ACL is read as the new version is created), on
+  // Windows its attributes.
   uint32_t kept_mode_ = 0;
   uint32_t kept_owner_ = 0;
   uint32_t kept_group_ = 0;

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "io/access_acl.h"
+
 namespace {
 
 // As many links as the system itself follows before giving up.
@@ -37,22 +39,10 @@ static_assert(std::atomic<const char*>::is_always_lock_free &&
 // use, each a system call saved on every later model. Plain variables
 // rather than function statics: nothing here needs a guard, since only the
 // main thread creates files.
-constexpr mode_t kUnknownMask = ~mode_t{0};
-mode_t g_umask = kUnknownMask;
 bool g_know_user = false;
 uid_t g_user = 0;
 gid_t g_group = 0;
 unsigned long g_process = 0;
-
-// The umask: open() applies it to a new file, and an existing file's bits
-// that it would remove have to be put back by hand.
-mode_t Umask() {
-  if (g_umask == kUnknownMask) {
-    g_umask = umask(0);
-    umask(g_umask);
-  }
-  return g_umask;
-}
 
 // Our own effective user and group.
 void KnowUser() {
@@ -194,9 +184,11 @@ ReplacementFile::Creation ReplacementFile::CreateTemporary() {
       if (fchown(fd, kept_owner_, kept_group_) != 0) {
       }
     }
-    // open() took the umask's bits, and fchown() clears set-id bits.
-    if (((mode & Umask()) != 0 || (mode & 07000) != 0) &&
-        fchmod(fd, mode) != 0) {
+    // The mode last: open() took the umask's bits, or the folder's default
+    // ACL gave others, and both fchown() and an ACL may clear set-id bits.
+    if (!CopyAccessAcl(target_, fd) ||
+        (((created.st_mode & 07777) != mode || (mode & 07000) != 0) &&
+         fchmod(fd, mode) != 0)) {
       Discard();
       return Creation::kFailed;
     }

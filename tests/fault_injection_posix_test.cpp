@@ -12,7 +12,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <tuple>
 
 #include "io/replacement_file.h"
 #include "md3/md3_model.h"
@@ -29,7 +28,8 @@ struct Faults {
   bool full_takes_nothing = false;  // Full, it writes 0 bytes, no error.
   bool fail_close = false;
   bool fail_rename = false;
-  bool interrupt_open = false;  // The next open of a model, once.
+  bool fail_acl_removal = false;  // From a temporary file.
+  bool interrupt_open = false;    // The next open of a model, once.
   // Runs the signal handler's clean-up when a temporary name is taken.
   bool clean_up_on_taken_name = false;
 };
@@ -55,6 +55,7 @@ extern "C" {
 ssize_t __real_write(int fd, const void* data, size_t size);
 int __real_close(int fd);
 int __real_rename(const char* from, const char* to);
+int __real_fremovexattr(int fd, const char* name);
 int __real_open(const char* path, int flags, ...);
 int __real_open64(const char* path, int flags, ...);
 
@@ -62,7 +63,6 @@ ssize_t __wrap_write(int fd, const void* data, size_t size) {
   if (!IsTemporaryFile(fd)) return __real_write(fd, data, size);
   ++g_faults.writes;
   if (g_faults.disk_space < 0) return __real_write(fd, data, size);
-  // As some network file systems do, a full disk may take nothing at all.
   if (g_faults.disk_space == 0)
     return g_faults.full_takes_nothing ? 0 : (errno = ENOSPC, -1);
   auto room = static_cast<size_t>(g_faults.disk_space);
@@ -123,6 +123,14 @@ int __wrap_rename(const char* from, const char* to) {
   }
   return __real_rename(from, to);
 }
+
+int __wrap_fremovexattr(int fd, const char* name) {
+  if (g_faults.fail_acl_removal && IsTemporaryFile(fd)) {
+    errno = EIO;
+    return -1;
+  }
+  return __real_fremovexattr(fd, name);
+}
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
@@ -144,14 +152,19 @@ TEST_F(FaultTest, DiskFillsUpAtEveryByte) {
   model.tags = NumberedTags(100);
   const long size = 16 + 112 * 100;
   ASSERT_TRUE(WriteFileBytes(model_path_, model.Build()));
-  for (long space = 0; space < 2 * size; ++space) {
-    g_faults.disk_space = space % size;
-    g_faults.full_takes_nothing = space >= size;
-    ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_,
-                                    /*existing=*/space % 2 == 0);
-    if (HasFailure()) {
-      ADD_FAILURE() << "with room for " << space % size << " bytes";
-      return;
+  // A full disk fails a write, or, as on some network file systems, takes
+  // nothing at all.
+  for (bool takes_nothing : {false, true}) {
+    for (long space = 0; space < size; ++space) {
+      g_faults.disk_space = space;
+      g_faults.full_takes_nothing = takes_nothing;
+      ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_,
+                                      /*existing=*/space % 2 == 0);
+      if (HasFailure()) {
+        ADD_FAILURE() << "with room for " << space << " bytes, full "
+                      << (takes_nothing ? "taking nothing" : "failing");
+        return;
+      }
     }
   }
   g_faults.disk_space = size;
@@ -161,7 +174,7 @@ TEST_F(FaultTest, DiskFillsUpAtEveryByte) {
   EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
 }
 
-TEST_F(FaultTest, FailingCloseOrRenameIsAFailure) {
+TEST_F(FaultTest, FailingCloseRenameOrAclIsAFailure) {
   ModelBuilder model;
   model.tags = NumberedTags(2);
   ASSERT_TRUE(WriteFileBytes(model_path_, model.Build()));
@@ -173,6 +186,11 @@ TEST_F(FaultTest, FailingCloseOrRenameIsAFailure) {
     g_faults.fail_rename = true;
     ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_, existing);
   }
+  // An old tag file's lack of an ACL is carried over, or nothing is; a new
+  // one keeps what its folder gives it.
+  g_faults = Faults();
+  g_faults.fail_acl_removal = true;
+  ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_);
   // A tag file that failed to be put in place is not one the run has
   // written: the same reader replaces it once the rename works.
   ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
@@ -229,7 +247,8 @@ TEST_F(FaultTest, CleanUpLeavesATakenTemporaryNameAlone) {
 
 // Tags read with the header, near its end or at offset 0 over the header
 // itself, are converted as they were when loaded; tags further in are gone
-// by the time they are read.
+// by the time they are read, as is the last byte of tags that end one past
+// what the first read took.
 TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
   ModelBuilder small;
   small.tags = NumberedTags(3);
@@ -240,17 +259,33 @@ TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
   ModelBuilder large;
   large.frames = 100;  // The tag block starts at 5,708.
   large.tags = NumberedTags(2);
-  for (const auto& [model, cut, tag_file] :
-       {std::tuple{small.Build(), 108, ExpectedTagFile(small)},
-        std::tuple{at_zero, 108, from_zero},
-        std::tuple{large.Build(), 5000, kOldTagFile}}) {
-    ASSERT_TRUE(WriteFileBytes(model_path_, model));
+  // 36 tags from offset 65 end at byte 4,097.
+  std::vector<uint8_t> one_past(4097, 0x5a);
+  SetInt32(&one_past, 80, 36);
+  SetInt32(&one_past, 96, 65);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> model;
+    int cut;
+    bool converts;
+    std::vector<uint8_t> tag_file;  // When it converts.
+  };
+  const Case cases[] = {
+      {"tags with the header", small.Build(), 108, true,
+       ExpectedTagFile(small)},
+      {"tags at offset 0", at_zero, 108, true, from_zero},
+      {"tags past the first read", large.Build(), 5000, false, {}},
+      {"tags one byte past the first read", one_past, 4096, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(WriteFileBytes(model_path_, c.model));
     ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
     Md3Model reader;
     ASSERT_TRUE(reader.Load(model_path_.c_str()));
-    ASSERT_EQ(truncate(model_path_.c_str(), cut), 0);
-    EXPECT_EQ(reader.WriteTagFile(tag_path_.c_str()), tag_file != kOldTagFile);
-    EXPECT_EQ(ReadFileBytes(tag_path_), tag_file);
+    ASSERT_EQ(truncate(model_path_.c_str(), c.cut), 0);
+    EXPECT_EQ(reader.WriteTagFile(tag_path_.c_str()), c.converts);
+    EXPECT_EQ(ReadFileBytes(tag_path_), c.converts ? c.tag_file : kOldTagFile);
     EXPECT_EQ(dir_.List(),
               (std::vector<std::string>{"model.md3", "model.tag"}));
   }

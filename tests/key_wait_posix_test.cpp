@@ -21,8 +21,6 @@
 
 namespace {
 
-constexpr int kTimeoutMs = 10000;
-
 void SleepMs(int ms) {
   struct timespec pause = {0, ms * 1000000L};
   nanosleep(&pause, nullptr);
@@ -38,7 +36,8 @@ bool SameMode(const struct termios& a, const struct termios& b) {
 // pseudo-terminal as its controlling terminal.
 class TerminalRun {
  public:
-  enum class Output { kTerminal, kPipe };
+  // A full pipe takes no byte until the test reads it.
+  enum class Output { kTerminal, kPipe, kFullPipe };
   // Standard input from /dev/null, a pipe or the terminal, or closed.
   enum class Input { kNull, kPipe, kTerminal, kClosed };
 
@@ -47,11 +46,12 @@ class TerminalRun {
     ModelBuilder model;
     model.tags = NumberedTags(2);
     WriteFileBytes(dir_ / "a.md3", model.Build());
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    // Neither end is passed on to the program but as its standard streams.
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     grantpt(master_);
     unlockpt(master_);
     // Kept open, so the input queue can be inspected after the exit.
-    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
+    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
     tcgetattr(slave_, &before_);
     output_ = output;
     input_ = input;
@@ -98,7 +98,8 @@ class TerminalRun {
   // Where the program's job runs: in the terminal's foreground, in the
   // background from the start, or in the foreground until the test sends
   // SIGUSR1 to pid(), when the job is stopped, put in the background and
-  // continued, as a shell's Ctrl+Z and `bg` would.
+  // continued, as a shell's Ctrl+Z and `bg` would. pid() is the program's,
+  // but for the job moved to the background, whose shell it is.
   enum class Job { kForeground, kBackground, kMovedToBackground };
 
   // Starts the program as a job of its own, as `job` says; in the
@@ -108,15 +109,21 @@ class TerminalRun {
       const std::function<void()>& program = [] { ExecTagbatch(); }) {
     int out[2] = {-1, -1};
     int in[2] = {-1, -1};
-    if (output_ == Output::kPipe && pipe(out) != 0) return;
-    if (input_ == Input::kPipe && pipe(in) != 0) return;
+    if (output_ != Output::kTerminal && pipe2(out, O_CLOEXEC) != 0) return;
+    if (output_ == Output::kFullPipe) {
+      const auto size = static_cast<size_t>(fcntl(out[1], F_GETPIPE_SZ));
+      if (write(out[1], std::string(size, '.').data(), size) !=
+          static_cast<ssize_t>(size))
+        return;
+    }
+    if (input_ == Input::kPipe && pipe2(in, O_CLOEXEC) != 0) return;
     ChildSetup setup;
     setup.directory = dir_.path();
     setup.terminal = slave_;
     setup.in = input_ == Input::kPipe       ? in[0]
                : input_ == Input::kTerminal ? slave_
                                             : -1;
-    setup.out = output_ == Output::kPipe ? out[1] : slave_;
+    setup.out = output_ != Output::kTerminal ? out[1] : slave_;
     setup.err = slave_;
     const int ignored = ignored_;
     const bool closed = input_ == Input::kClosed;
@@ -124,7 +131,23 @@ class TerminalRun {
       if (ignored != 0) (void)signal(ignored, SIG_IGN);
       if (closed) close(0);
       if (job == Job::kForeground) program();
-      // This child plays the shell.
+      if (job == Job::kBackground) {
+        // The foreground goes to another process group of the session, as
+        // when a shell starts a job in the background; it ends with the
+        // session, hung up.
+        const pid_t foreground = fork();
+        if (foreground == 0) {
+          setpgid(0, 0);
+          closefrom(0);
+          (void)signal(SIGHUP, SIG_DFL);
+          pause();
+          _exit(0);
+        }
+        setpgid(foreground, foreground);
+        if (tcsetpgrp(2, foreground) != 0) _exit(126);
+        ExecTagbatch();
+      }
+      // This child plays the shell of a job moved to the background.
       sigset_t usr1;
       sigemptyset(&usr1);
       sigaddset(&usr1, SIGUSR1);
@@ -136,21 +159,19 @@ class TerminalRun {
         setpgid(0, 0);
         // Whichever of the two comes first makes the job the foreground
         // one; SIGTTOU is still ignored here.
-        if (job == Job::kMovedToBackground) tcsetpgrp(2, getpgrp());
+        tcsetpgrp(2, getpgrp());
         (void)signal(SIGTTOU, SIG_DFL);
         ExecTagbatch();
       }
       setpgid(child, child);
-      if (job == Job::kMovedToBackground) {
-        tcsetpgrp(2, child);
-        int received;
-        sigwait(&usr1, &received);
-        kill(child, SIGSTOP);
-        int stopped;
-        waitpid(child, &stopped, WUNTRACED);
-        tcsetpgrp(2, getpgrp());
-        kill(child, SIGCONT);
-      }
+      tcsetpgrp(2, child);
+      int received;
+      sigwait(&usr1, &received);
+      kill(child, SIGSTOP);
+      int stopped;
+      waitpid(child, &stopped, WUNTRACED);
+      tcsetpgrp(2, getpgrp());
+      kill(child, SIGCONT);
       int child_status;
       waitpid(child, &child_status, WUNTRACED);
       if (WIFSTOPPED(child_status)) {
@@ -160,7 +181,7 @@ class TerminalRun {
       _exit(WIFEXITED(child_status) ? WEXITSTATUS(child_status) : 124);
     });
     ASSERT_GT(pid_, 0);
-    if (output_ == Output::kPipe) {
+    if (output_ != Output::kTerminal) {
       close(out[1]);
       out_pipe_ = out[0];
     }
@@ -175,50 +196,63 @@ class TerminalRun {
               static_cast<ssize_t>(strlen(keys)));
   }
 
-  // Reads what the terminal shows, or the output pipe gives, until it
-  // holds `text` or the time runs out. Returns all that was read.
-  [[nodiscard]] std::string ReadUntil(const std::string& text, int timeout_ms,
-                                      bool from_pipe = false) const {
-    const int fd = from_pipe ? out_pipe_ : master_;
-    std::string seen;
-    for (int waited = 0;
-         waited < timeout_ms && seen.find(text) == std::string::npos;
-         waited += 10) {
-      struct pollfd ready = {fd, POLLIN, 0};
-      if (poll(&ready, 1, 10) == 1 && (ready.revents & POLLIN) != 0) {
-        char buffer[1024];
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) break;
-        seen.append(buffer, static_cast<size_t>(n));
-      }
-    }
-    return seen;
+  // What the program has printed, on the terminal or into the pipe, once
+  // it holds `text` (or ends first); or all that it prints within
+  // `time_ms`.
+  [[nodiscard]] std::string ReadOutputUntil(const std::string& text) const {
+    return ReadUntil(text, kPatienceMs);
+  }
+  [[nodiscard]] std::string ReadOutputFor(int time_ms) const {
+    return ReadUntil("", time_ms);
   }
 
   // Waits until the program has switched line input off. False on timeout.
   [[nodiscard]] bool WaitForKeyMode() const {
-    for (int waited = 0; waited < kTimeoutMs; waited += 10) {
+    return WaitUntil([this] {
       struct termios now;
-      tcgetattr(slave_, &now);
-      if ((now.c_lflag & ICANON) == 0) return true;
-      SleepMs(10);
-    }
-    return false;
+      return tcgetattr(slave_, &now) == 0 && (now.c_lflag & ICANON) == 0;
+    });
   }
 
   // Waits for the program to end. False on timeout.
-  bool WaitForExit(int timeout_ms = kTimeoutMs) {
-    for (int waited = 0; waited <= timeout_ms; waited += 10) {
-      if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-        exited_ = true;
-        return true;
-      }
-      SleepMs(10);
-    }
-    return false;
+  bool WaitForExit() {
+    exited_ = exited_ || WaitUntil([this] {
+                return waitpid(pid_, &status_, WNOHANG) == pid_;
+              });
+    return exited_;
   }
 
   bool Running() { return waitpid(pid_, &status_, WNOHANG) == 0; }
+
+  // Stops the program, as Ctrl+Z would; false unless it stopped.
+  bool Stop() {
+    int status;
+    return kill(pid_, SIGSTOP) == 0 &&
+           waitpid(pid_, &status, WUNTRACED) == pid_ && WIFSTOPPED(status);
+  }
+
+  // Waits until the program blocks writing to its full output pipe, as its
+  // last write does; false if it does not.
+  [[nodiscard]] bool WaitForAWriteToBlock() const {
+    return WaitUntil([this] {
+      return Proc("wchan").find("pipe_write") != std::string::npos;
+    });
+  }
+
+  // Whether the program holds the terminal open, but as its standard
+  // streams.
+  [[nodiscard]] bool HoldsTheTerminal() const {
+    for (int fd = 3; fd < 1024; ++fd) {
+      char target[256] = {};
+      const std::string link =
+          "/proc/" + std::to_string(pid_) + "/fd/" + std::to_string(fd);
+      if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+          (strcmp(target, "/dev/tty") == 0 ||
+           strcmp(target, ptsname(master_)) == 0))
+        return true;
+    }
+    return false;
+  }
 
   [[nodiscard]] bool ExitedCleanly() const {
     return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
@@ -226,8 +260,8 @@ class TerminalRun {
 
   // Waits for the program to end; whether it ended with status 0 and left
   // the terminal's mode as it found it.
-  bool EndsCleanly(int timeout_ms = kTimeoutMs) {
-    return WaitForExit(timeout_ms) && ExitedCleanly() && ModeRestored();
+  bool EndsCleanly() {
+    return WaitForExit() && ExitedCleanly() && ModeRestored();
   }
 
   // Whether the terminal's mode is as it was before the program started.
@@ -269,6 +303,33 @@ class TerminalRun {
   [[nodiscard]] int status() const { return status_; }
 
  private:
+  // Reads the output until it holds `text`, when that is not empty, or it
+  // ends, or `time_ms` have passed. Returns all it gave.
+  [[nodiscard]] std::string ReadUntil(const std::string& text,
+                                      int time_ms) const {
+    const int fd = output_ == Output::kTerminal ? master_ : out_pipe_;
+    std::string seen;
+    WaitUntil(
+        [&] {
+          struct pollfd ready = {fd, POLLIN, 0};
+          if (poll(&ready, 1, 0) != 1) return false;
+          char buffer[1024];
+          const ssize_t n = read(fd, buffer, sizeof buffer);
+          if (n <= 0) return true;
+          seen.append(buffer, static_cast<size_t>(n));
+          return !text.empty() && seen.find(text) != std::string::npos;
+        },
+        time_ms);
+    return seen;
+  }
+
+  // The text of the program's file `name` under /proc.
+  [[nodiscard]] std::string Proc(const std::string& name) const {
+    const std::vector<uint8_t> text =
+        ReadFileBytes("/proc/" + std::to_string(pid_) + "/" + name);
+    return std::string(text.begin(), text.end());
+  }
+
   ScratchDir dir_;
   int master_ = -1, slave_ = -1, out_pipe_ = -1, in_pipe_ = -1;
   Output output_;
@@ -297,7 +358,7 @@ TEST(KeyWaitTest, ControlCharactersOfNamesShowAsQuestionMarks) {
       "File Found: a ?]0;PWNED??[2J????\xc2\xa0.md3\r\n"
       "Writing Tag File: a ?]0;PWNED??[2J????\xc2\xa0.tag\r\n"
       "Tag file created successfully\r\n";
-  EXPECT_EQ(run.ReadUntil(shown, kTimeoutMs), shown);
+  EXPECT_EQ(run.ReadOutputUntil(shown), shown);
   ASSERT_TRUE(run.WaitForKeyMode());
   run.Type("x");
   EXPECT_TRUE(run.EndsCleanly());
@@ -311,14 +372,14 @@ TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
     if (!models) run.RemoveModels();
     run.Start();
     const std::string shown = models ? kTerminalOutput : "No Files Found\r\n";
-    EXPECT_EQ(run.ReadUntil(shown, kTimeoutMs), shown);
+    EXPECT_EQ(run.ReadOutputUntil(shown), shown);
     ASSERT_TRUE(run.WaitForKeyMode());
     SleepMs(100);
     EXPECT_TRUE(run.Running());
     run.Type("x");
     EXPECT_TRUE(run.EndsCleanly());
     // Nothing echoed, nothing left over.
-    EXPECT_EQ(run.ReadUntil("never", 200), "");
+    EXPECT_EQ(run.ReadOutputFor(200), "");
     EXPECT_EQ(run.PendingInput(), "");
   }
 }
@@ -342,7 +403,8 @@ TEST(KeyWaitTest, ControlKeysAreOrdinaryKeys) {
 }
 
 // Also when the key's bytes arrive apart, as over a slow link; the keys
-// typed after it are the shell's.
+// typed after it are the shell's, as is what follows the 32 bytes that a
+// sequence may hold after "ESC [".
 TEST(KeyWaitTest, KeysOfSeveralBytesAreConsumedWhole) {
   struct Case {
     const char* typed;  // '|' marks a pause shorter than a key's end.
@@ -353,7 +415,8 @@ TEST(KeyWaitTest, KeysOfSeveralBytesAreConsumedWhole) {
         Case{"\x1b[1;5C", ""}, Case{"\xc3\xa9", ""}, Case{"\xe2\x82\xac", ""},
         Case{"\xe0\xa4\x84", ""}, Case{"\xf0\x9f\x98\x80", ""},
         Case{"\x1bx", ""}, Case{"\x1b|[|A", ""}, Case{"\xf0\x9f|\x98|\x80", ""},
-        Case{"xab", "ab"}}) {
+        Case{"xab", "ab"},
+        Case{"\x1b[123456789012345678901234567890123A", "3A"}}) {
     SCOPED_TRACE(c.typed + 1);
     TerminalRun run;
     run.Start();
@@ -374,7 +437,7 @@ TEST(KeyWaitTest, KeyTypedDuringTheRunEndsTheWaitAtOnce) {
   TerminalRun run;
   run.Type("k");
   run.Start();
-  EXPECT_TRUE(run.EndsCleanly(3000));
+  EXPECT_TRUE(run.EndsCleanly());
 }
 
 // Collected in a 4096-byte buffer, written when it fills and after the
@@ -388,52 +451,82 @@ TEST(KeyWaitTest, PipedOutputIsWrittenIn4096ByteBlocksAndAfterTheKey) {
     run.Start();
     ASSERT_TRUE(run.WaitForKeyMode());
     const size_t before = more == 0 ? 0 : 4096;
-    EXPECT_EQ(run.ReadUntil("never", 500, true).size(), before);
+    EXPECT_EQ(run.ReadOutputFor(500).size(), before);
     run.Type(" ");
     const std::string last =
         "File Found: a.md3\nWriting Tag File: a.tag\n"
         "Tag file created successfully\n";
-    const std::string rest = run.ReadUntil(last, kTimeoutMs, true);
+    const std::string rest = run.ReadOutputUntil(last);
     EXPECT_EQ(rest.size(), more * 76u + 72 - before);
     EXPECT_TRUE(run.EndsCleanly());
   }
 }
 
-// Also with standard input closed, where the terminal the wait opens is
-// descriptor 0; and during a conversion, before the wait, with standard
-// input on the terminal: nothing to put back, nothing to touch.
+// Whichever signal ends the program, in the wait or in a conversion, the
+// terminal is left in the mode it had.
 TEST(KeyWaitTest, EndingSignalsPutTheTerminalBack) {
   using Input = TerminalRun::Input;
-  for (auto [signal_number, input] :
-       {std::pair{SIGTERM, Input::kNull}, std::pair{SIGHUP, Input::kNull},
-        std::pair{SIGINT, Input::kNull}, std::pair{SIGTERM, Input::kClosed},
-        std::pair{SIGINT, Input::kTerminal}}) {
-    SCOPED_TRACE(signal_number);
-    TerminalRun run(TerminalRun::Output::kTerminal, input);
-    if (input == Input::kTerminal) {
+  struct Case {
+    const char* name;
+    Input input;
+    bool in_a_conversion;  // Rather than in the wait.
+    int signal;            // The one that ends the program.
+    int then;              // If not 0, sent next, both while it is stopped.
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"SIGTERM", Input::kNull, false, SIGTERM, 0},
+      {"SIGHUP", Input::kNull, false, SIGHUP, 0},
+      {"SIGINT", Input::kNull, false, SIGINT, 0},
+      // The terminal the wait opens is then descriptor 0.
+      {"SIGTERM, standard input closed", Input::kClosed, false, SIGTERM, 0},
+      // Nothing to put back, nothing to touch.
+      {"SIGINT in a conversion", Input::kTerminal, true, SIGINT, 0},
+      // The first one's clean-up is not cut short by the second.
+      {"SIGINT, then SIGTERM, while stopped", Input::kNull, false, SIGINT, SIGTERM},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TerminalRun run(TerminalRun::Output::kTerminal, c.input);
+    if (c.in_a_conversion) {
       ASSERT_TRUE(run.ConvertALargeModel());
     } else {
       run.Start();
       ASSERT_TRUE(run.WaitForKeyMode());
     }
-    kill(run.pid(), signal_number);
+    ASSERT_TRUE(c.then == 0 || run.Stop());
+    kill(run.pid(), c.signal);
+    if (c.then != 0) {
+      kill(run.pid(), c.then);
+      kill(run.pid(), SIGCONT);
+    }
     ASSERT_TRUE(run.WaitForExit());
     EXPECT_TRUE(WIFSIGNALED(run.status()));
-    EXPECT_EQ(WTERMSIG(run.status()), signal_number);
+    EXPECT_EQ(WTERMSIG(run.status()), c.signal);
     EXPECT_TRUE(run.ModeRestored());
   }
 }
 
 // A job in the background does not touch the terminal at all: a line half
-// typed at the shell's prompt stays half typed.
+// typed at the shell's prompt stays half typed. Nor does it hold the
+// terminal open while its report waits for a reader.
 TEST(KeyWaitTest, BackgroundJobDoesNotWait) {
   TerminalRun run;
   run.Type("ab");
   SleepMs(20);
   ASSERT_EQ(run.LinesReady(), 0);
   run.Start(TerminalRun::Job::kBackground);
-  EXPECT_TRUE(run.EndsCleanly(5000));
+  EXPECT_TRUE(run.EndsCleanly());
   EXPECT_EQ(run.LinesReady(), 0);
+
+  TerminalRun reported(TerminalRun::Output::kFullPipe);
+  reported.Start(TerminalRun::Job::kBackground);
+  ASSERT_TRUE(reported.WaitForAWriteToBlock());
+  EXPECT_FALSE(reported.HoldsTheTerminal());
+  EXPECT_NE(reported.ReadOutputUntil("successfully\n").find("successfully"),
+            std::string::npos);
+  EXPECT_TRUE(reported.EndsCleanly());
 }
 
 // Stopped in the wait and continued in the background, the program can no

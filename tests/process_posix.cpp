@@ -140,12 +140,19 @@ RunResult RunTagbatch(const std::string& directory, const char* argument,
 
 RunResult RunProgram(const std::vector<const char*>& argv,
                      const std::string& directory) {
-  return RunInDirectory(directory, -1, 60000, [&argv] {
+  return RunInDirectory(directory, -1, kPatienceMs, [&argv] {
     std::vector<const char*> terminated = argv;
     terminated.push_back(nullptr);
     execvp(terminated[0], const_cast<char* const*>(terminated.data()));
     _exit(127);
   });
+}
+
+void ExpectCleanExit(const RunResult& run) {
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_TRUE(WIFEXITED(run.status));
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
+  EXPECT_EQ(run.err, "");
 }
 
 int RunInChild(const std::function<int()>& body) {
@@ -170,16 +177,23 @@ int RunAsNobody(const std::function<int()>& body) {
   });
 }
 
+bool WaitUntil(const std::function<bool()>& done, int patience_ms) {
+  for (const long deadline = NowMs() + patience_ms; !done();) {
+    if (NowMs() >= deadline) return false;
+    const struct timespec pause = {0, 1000000};
+    nanosleep(&pause, nullptr);
+  }
+  return true;
+}
+
 bool WaitForRecordsInATemporaryFile(const ScratchDir& dir) {
-  for (const long deadline = NowMs() + 20000; NowMs() < deadline;) {
+  return WaitUntil([&dir] {
     for (const std::string& name : dir.List()) {
       struct stat status;
       if (name.compare(0, 10, ".tagbatch-") == 0 &&
           stat((dir / name).c_str(), &status) == 0 && status.st_size > 0)
         return true;
     }
-    const struct timespec pause = {0, 1000000};
-    nanosleep(&pause, nullptr);
-  }
-  return false;
+    return false;
+  });
 }

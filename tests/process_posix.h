@@ -10,6 +10,15 @@
 
 #include "tests/scratch_dir.h"
 
+// How long a test waits for what must come: long enough for a machine
+// under any load, and well within the time ctest gives a test.
+constexpr int kPatienceMs = 120000;
+
+// Asks `done` until it answers true, every millisecond; false once
+// `patience_ms` have passed without.
+bool WaitUntil(const std::function<bool()>& done,
+               int patience_ms = kPatienceMs);
+
 struct RunResult {
   std::string out;  // Everything written to standard output.
   std::string err;  // Everything written to standard error.
@@ -39,8 +48,12 @@ pid_t Spawn(const ChildSetup& setup, const std::function<void()>& body);
 // a user's shell would set limits. A run longer than `timeout_ms` is killed.
 RunResult RunTagbatch(const std::string& directory,
                       const char* argument = nullptr, int stdin_fd = -1,
-                      int timeout_ms = 20000,
+                      int timeout_ms = kPatienceMs,
                       const std::function<void()>& prepare = nullptr);
+
+// Checks that a run ended by itself, with status 0 and nothing on standard
+// error.
+void ExpectCleanExit(const RunResult& run);
 
 // Runs the command `argv`, found on the PATH, in `directory` as RunTagbatch
 // runs the program. A child that cannot start it exits with 127.
@@ -59,7 +72,8 @@ bool RunsUnderEmulator();
 // under the sanitizers or an emulator, which reserve a great deal of it.
 bool CanLimitAddressSpace();
 
-// Waits until a temporary tag file in `dir` holds records; false after 20 s.
+// Waits until a temporary tag file in `dir` holds records; false if none
+// does in time.
 bool WaitForRecordsInATemporaryFile(const ScratchDir& dir);
 
 // Runs `body` in a forked child and returns its result, or -1 (adding a test

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <iterator>
+#include <optional>
 
 #include "md3/md3_model.h"
 #include "tests/conversion_check.h"
@@ -15,6 +17,11 @@
 #include "tests/scratch_dir.h"
 
 namespace {
+
+mode_t ModeOf(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
+}
 
 class ReplacementTest : public ::testing::Test {
  protected:
@@ -31,51 +38,119 @@ class ReplacementTest : public ::testing::Test {
            model.WriteTagFile(tag_path.c_str());
   }
 
-  static mode_t ModeOf(const std::string& path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
-  }
-
   ScratchDir dir_;
   ModelBuilder builder_;
   std::string model_path_ = dir_ / "model.md3";
   std::string tag_path_ = dir_ / "model.tag";
 };
 
-// An existing tag file keeps its mode; a new one (0 here) gets 0666 less
-// the umask.
-TEST_F(ReplacementTest, KeepsTheModeOfAnExistingTagFile) {
-  for (mode_t mode : {0600, 0640, 0666, 0704, 0}) {
-    SCOPED_TRACE(mode);
-    (void)unlink(tag_path_.c_str());
-    if (mode != 0) {
-      ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
-      ASSERT_EQ(chmod(tag_path_.c_str(), mode), 0);
+// The file's access ACL as getfacl shows it; empty when it has none.
+std::string AclOf(const std::string& path) {
+  return RunProgram({"getfacl", "-scn", path.c_str()}, ".").out;
+}
+
+bool Setfacl(const std::vector<const char*>& arguments) {
+  std::vector<const char*> command = {"setfacl"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return RunProgram(command, ".").status == 0;
+}
+
+// A replaced tag file keeps its mode and its access ACL, or its lack of
+// one, as a plain overwrite does; a new one gets what a plain create
+// gives. The umask, 027, would take bits from most of these modes. The
+// folder's default ACL, which sets the umask aside, takes the owner's
+// write right from new files and gives a named user one.
+TEST(ReplacementAclTest, TagFilesKeepTheirModeAndAclAsAnOverwriteWould) {
+  ScratchDir plain;
+  ScratchDir shared;
+  if (!Setfacl({"-d", "-m", "u::r,u:nobody:rw,g::r,m::rw,o::-",
+                shared.path().c_str()}))
+    GTEST_SKIP() << "setfacl (Debian's acl package) is missing, or the file "
+                    "system under "
+                 << shared.path() << " takes no ACLs";
+  struct Case {
+    const char* name;
+    std::optional<mode_t> old_mode;  // No old tag file without one.
+    const char* old_acl;             // setfacl's entries for it, or null.
+    bool default_acl;                // In the folder with one.
+  };
+  const Case cases[] = {
+      {"0600", 0600, nullptr, false},
+      {"0640", 0640, nullptr, false},
+      {"0666", 0666, nullptr, false},
+      {"0704", 0704, nullptr, false},
+      {"a new one", std::nullopt, nullptr, false},
+      {"a named user's entry", 0644, "u:nobody:rw", false},
+      {"0640 under a default ACL", 0640, nullptr, true},
+      {"a named user's entry under a default ACL", 0604, "u:nobody:r", true},
+      {"a new one under a default ACL", std::nullopt, nullptr, true},
+  };
+  const mode_t umask_before = umask(027);
+  // What a plain create gives in each folder.
+  for (const ScratchDir* dir : {&plain, &shared}) {
+    const int fd = open((*dir / "created").c_str(), O_WRONLY | O_CREAT, 0666);
+    ASSERT_GE(fd, 0);
+    close(fd);
+  }
+  umask(umask_before);
+  ModelBuilder model;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    const ScratchDir& dir = c.default_acl ? shared : plain;
+    const std::string name = dir / ("m" + std::to_string(i));
+    ASSERT_TRUE(WriteFileBytes(name + ".md3", model.Build()));
+    if (!c.old_mode) continue;
+    const std::string tag = name + ".tag";
+    ASSERT_TRUE(WriteFileBytes(tag, kOldTagFile));
+    // Made before the folder had its default ACL.
+    if (c.default_acl) {
+      ASSERT_TRUE(Setfacl({"-b", tag.c_str()}));
     }
-    // In a child, so that the umask is read afresh; 027 would take bits
-    // from most of these modes.
-    EXPECT_EQ(RunInChild([this] {
-                umask(027);
-                return Convert(tag_path_) ? 0 : 1;
-              }),
-              0);
-    EXPECT_EQ(ModeOf(tag_path_) & 07777, mode != 0 ? mode : 0640);
-    EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(builder_));
+    ASSERT_EQ(chmod(tag.c_str(), *c.old_mode), 0);
+    if (c.old_acl != nullptr) {
+      ASSERT_TRUE(Setfacl({"-m", c.old_acl, tag.c_str()}));
+    }
+    ASSERT_EQ(AclOf(tag).empty(), c.old_acl == nullptr);
+  }
+  std::vector<std::pair<mode_t, std::string>> expected;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const ScratchDir& dir = cases[i].default_acl ? shared : plain;
+    const std::string like =
+        dir /
+        (cases[i].old_mode ? "m" + std::to_string(i) + ".tag" : "created");
+    expected.emplace_back(ModeOf(like) & 07777, AclOf(like));
+  }
+  for (const ScratchDir* dir : {&plain, &shared}) {
+    const RunResult run =
+        RunTagbatch(dir->path(), nullptr, -1, kPatienceMs, [] { umask(027); });
+    ExpectCleanExit(run);
+    EXPECT_EQ(run.out.find("Failed"), std::string::npos) << run.out;
+  }
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    const ScratchDir& dir = cases[i].default_acl ? shared : plain;
+    const std::string tag = dir / ("m" + std::to_string(i) + ".tag");
+    EXPECT_EQ(ReadFileBytes(tag), ExpectedTagFile(model));
+    EXPECT_EQ(ModeOf(tag) & 07777, expected[i].first);
+    EXPECT_EQ(AclOf(tag), expected[i].second);
   }
 }
 
-// Also when only the owner, or only the group, is another's.
+// Also when only the owner, or only the group, is another's; and its
+// set-id bits, which giving a file away clears.
 TEST_F(ReplacementTest, KeepsTheOwnerWhenRootReplacesAFile) {
   if (getuid() != 0) GTEST_SKIP() << "only root can give files away";
   for (auto [owner, group] : {std::pair{kNobody, kNobody},
                               std::pair{kNobody, 0}, std::pair{0, kNobody}}) {
     ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
     ASSERT_EQ(chown(tag_path_.c_str(), owner, group), 0);
+    ASSERT_EQ(chmod(tag_path_.c_str(), 06755), 0);
     ASSERT_TRUE(Convert(tag_path_));
     struct stat status;
     ASSERT_EQ(stat(tag_path_.c_str(), &status), 0);
     EXPECT_EQ(status.st_uid, static_cast<uid_t>(owner));
     EXPECT_EQ(status.st_gid, static_cast<gid_t>(group));
+    EXPECT_EQ(status.st_mode & 07777, 06755u);
   }
 }
 

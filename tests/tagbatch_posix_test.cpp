@@ -67,13 +67,6 @@ std::function<void()> Limit(int resource, rlim_t limit) {
   };
 }
 
-void ExpectCleanExit(const RunResult& run) {
-  EXPECT_FALSE(run.timed_out);
-  EXPECT_TRUE(WIFEXITED(run.status));
-  EXPECT_EQ(WEXITSTATUS(run.status), 0);
-  EXPECT_EQ(run.err, "");
-}
-
 // Arguments are ignored; a second run rewrites the tag files.
 TEST(TagbatchTest, SampleModelsShowEveryMessage) {
   ScratchDir dir;
@@ -106,14 +99,17 @@ TEST(TagbatchTest, SampleModelsShowEveryMessage) {
   EXPECT_EQ(dir.List().size(), SampleModels().size() + converted);
   const std::vector<uint8_t> upper = ReadFileBytes(dir / "upper.tag");
   ASSERT_TRUE(WriteFileBytes(dir / "upper.tag", {'s', 't', 'a', 'l', 'e'}));
-  EXPECT_EQ(RunTagbatch(dir.path()).out, run.out);
+  const RunResult second = RunTagbatch(dir.path());
+  ExpectCleanExit(second);
+  EXPECT_EQ(second.out, run.out);
   EXPECT_EQ(ReadFileBytes(dir / "upper.tag"), upper);
   EXPECT_EQ(dir.List().size(), SampleModels().size() + converted);
 }
 
-TEST(TagbatchTest, MatchesEveryKindOfEntryIgnoringCase) {
+// Entries of every kind are taken when their names end in ".md3", in any
+// case, and no others: alone, those give "No Files Found".
+TEST(TagbatchTest, EveryEntryNamedLikeAModelIsTakenAndNoOther) {
   ScratchDir dir;
-  // Alone, the names that do not match give "No Files Found".
   for (const char* name : {"a.md3x", "a.md", "md3", "a.tag", "a.md3.bak"})
     ASSERT_TRUE(WriteFileBytes(dir / name, {'z'}));
   RunResult empty = RunTagbatch(dir.path());
@@ -130,10 +126,11 @@ TEST(TagbatchTest, MatchesEveryKindOfEntryIgnoringCase) {
   ASSERT_EQ(symlink("UPPER.MD3", (dir / "link.md3").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", (dir / "dangling.md3").c_str()), 0);
   ASSERT_EQ(symlink("/dev/zero", (dir / "zero.md3").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/null", (dir / "null.md3").c_str()), 0);
   // Opening a FIFO must not wait for a writer, nor reading a device end.
   ASSERT_EQ(mkfifo((dir / "fifo.md3").c_str(), 0644), 0);
 
-  RunResult run = RunTagbatch(dir.path(), nullptr, -1, 10000);
+  RunResult run = RunTagbatch(dir.path());
   ExpectCleanExit(run);
   EXPECT_EQ(
       run.out,
@@ -154,6 +151,7 @@ TEST(TagbatchTest, MatchesEveryKindOfEntryIgnoringCase) {
            {"x.md3", NotLoaded("x.md3")},
            {"dangling.md3", NotLoaded("dangling.md3")},
            {"zero.md3", NotLoaded("zero.md3")},
+           {"null.md3", NotLoaded("null.md3")},
            {"fifo.md3", NotLoaded("fifo.md3")}}));
   EXPECT_EQ(ReadFileBytes(dir / "UPPER.tag"), ExpectedTagFile(model));
   EXPECT_EQ(ReadFileBytes(dir / ".tag"), ExpectedTagFile(model));
@@ -295,7 +293,7 @@ TEST(TagbatchTest, TakenTemporaryNamesArePassedOver) {
   ASSERT_TRUE(WriteFileBytes(dir / "victim", kOldTagFile));
   ASSERT_TRUE(WriteFileBytes(dir / "x.md3", ModelBuilder{}.Build()));
   // The program keeps the child's process id, so these are its first names.
-  RunResult run = RunTagbatch(dir.path(), nullptr, -1, 20000, [] {
+  RunResult run = RunTagbatch(dir.path(), nullptr, -1, kPatienceMs, [] {
     const std::string stem = ".tagbatch-" + std::to_string(getpid());
     for (const char* end : {".tmp", "-1.tmp", "-2.tmp"}) {
       if (symlink("victim", (stem + end).c_str()) != 0) _exit(126);
@@ -313,7 +311,7 @@ TEST(TagbatchTest, TakenTemporaryNamesArePassedOver) {
 TEST(TagbatchTest, ExitsCleanlyWhenNobodyReadsTheOutput) {
   ScratchDir dir;
   ASSERT_TRUE(WriteFileBytes(dir / "a.md3", ModelBuilder{}.Build()));
-  RunResult run = RunTagbatch(dir.path(), nullptr, -1, 20000, [] {
+  RunResult run = RunTagbatch(dir.path(), nullptr, -1, kPatienceMs, [] {
     int out[2];
     if (pipe(out) != 0 || dup2(out[1], 1) != 1) _exit(126);
     close(out[0]);
@@ -337,8 +335,8 @@ TEST(TagbatchTest, FileSizeLimitFailsOneModelOnly) {
     SCOPED_TRACE(limit);
     ASSERT_TRUE(WriteFileBytes(dir / "large.tag", kOldTagFile));
     unlink((dir / "small.tag").c_str());
-    RunResult run =
-        RunTagbatch(dir.path(), nullptr, -1, 20000, Limit(RLIMIT_FSIZE, limit));
+    RunResult run = RunTagbatch(dir.path(), nullptr, -1, kPatienceMs,
+                                Limit(RLIMIT_FSIZE, limit));
     ExpectCleanExit(run);
     const bool small_fits = limit >= 128;
     EXPECT_EQ(
@@ -363,7 +361,7 @@ TEST(TagbatchTest, TagCountLargerThanMemoryConverts) {
   constexpr rlim_t kAddressSpace = rlim_t{48} << 20;
   ScratchDir dir;
   ASSERT_TRUE(WriteLargeModel(dir / "large.md3", kTags));
-  RunResult run = RunTagbatch(dir.path(), nullptr, -1, 120000,
+  RunResult run = RunTagbatch(dir.path(), nullptr, -1, kPatienceMs,
                               Limit(RLIMIT_AS, kAddressSpace));
   ExpectCleanExit(run);
   EXPECT_EQ(run.out, Loaded("large.md3", "large.tag", true));
