@@ -14,3 +14,13 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TAGBATCH_ZIG)
 
 set(CMAKE_C_COMPILER ${TAGBATCH_ZIG} cc -target ${TAGBATCH_ZIG_TARGET})
 set(CMAKE_CXX_COMPILER ${TAGBATCH_ZIG} c++ -target ${TAGBATCH_ZIG_TARGET})
+
+# Zig's own archiver and index, which need nothing else on the host: GNU
+# ar's archives are ones that Zig's Mach-O linker cannot read.
+foreach(language C CXX)
+  set(CMAKE_${language}_ARCHIVE_CREATE
+      "${TAGBATCH_ZIG} ar qc <TARGET> <LINK_FLAGS> <OBJECTS>")
+  set(CMAKE_${language}_ARCHIVE_APPEND
+      "${TAGBATCH_ZIG} ar q <TARGET> <LINK_FLAGS> <OBJECTS>")
+  set(CMAKE_${language}_ARCHIVE_FINISH "${TAGBATCH_ZIG} ranlib <TARGET>")
+endforeach()
