@@ -8,13 +8,14 @@
 //     down     the Down cursor key pressed
 //     delete   the Delete key pressed
 //     x        the key x pressed
-//   console_keys watch FILE x|none PROGRAM   runs PROGRAM on this console
-//                         and writes the console input's mode to FILE
-//                         before, during its wait (pressing x then, if
-//                         asked) and after it
+//   console_keys watch FILE x|none PROGRAM   runs PROGRAM on this console,
+//                         with this program's standard streams, and writes
+//                         the console input's mode to FILE before, during
+//                         its wait (pressing x then, if asked) and after
+//                         it; exits with PROGRAM's status
 //   console_keys screen   prints the console's lines, UTF-8, trailing
 //                         spaces removed
-// Exits with 0 once it has done all of it, 1 otherwise.
+// Exits with 0 once it has done all of it, 1 otherwise, but for watch.
 #include <windows.h>
 
 #include <cstdio>
@@ -81,10 +82,10 @@ HANDLE Open(const char* name) {
                      0, nullptr);
 }
 
-// Waits up to a minute for the console input's mode to differ from
+// Waits up to two minutes for the console input's mode to differ from
 // `mode`; false if it does not or cannot be read.
 bool WaitForModeChange(HANDLE console, DWORD* mode) {
-  for (int waited = 0; waited < 60000; waited += 10) {
+  for (int waited = 0; waited < 120000; waited += 10) {
     DWORD now;
     if (!GetConsoleMode(console, &now)) return false;
     if (now != *mode) {
@@ -106,15 +107,19 @@ bool Note(const char* path, const char* when, DWORD mode) {
 
 // Runs `command` on this console and writes the console input's mode to
 // `path` before it starts, once it changes, and after it has ended; presses
-// x once the mode has changed when `press` is set.
+// x once the mode has changed when `press` is set. Returns its exit status.
 int Watch(const char* path, bool press, char* command) {
   HANDLE console = Open("CONIN$");
   DWORD mode;
   if (!GetConsoleMode(console, &mode) || !Note(path, "before", mode)) return 1;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process;
-  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr,
                       nullptr, &startup, &process))
     return 1;
   // Ctrl+C is for the program watched, which does not inherit this.
@@ -127,8 +132,12 @@ int Watch(const char* path, bool press, char* command) {
     DWORD written = 0;
     if (!WriteConsoleInputW(console, keys.data(), 1, &written)) return 1;
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  return GetConsoleMode(console, &mode) && Note(path, "after", mode) ? 0 : 1;
+  DWORD status = 1;
+  return WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                 GetExitCodeProcess(process.hProcess, &status) &&
+                 GetConsoleMode(console, &mode) && Note(path, "after", mode)
+             ? static_cast<int>(status)
+             : 1;
 }
 
 int PrintScreen() {

@@ -24,6 +24,9 @@ EXE, CONSOLE_KEYS, HOST_BUILD, WINE = (os.path.abspath(arg)
 HOST_TAGBATCH = os.path.join(HOST_BUILD, "tagbatch")
 MODELGEN = os.path.join(HOST_BUILD, "tests", "modelgen")
 OLD = b"old tag file\n"
+# How long a test waits for what must come: long enough for a machine under
+# any load.
+PATIENCE = 120
 
 
 def run(command, directory, stdin=subprocess.DEVNULL):
@@ -31,7 +34,7 @@ def run(command, directory, stdin=subprocess.DEVNULL):
     env = dict(os.environ, WINEDEBUG="-all")
     result = subprocess.run(command, cwd=directory, stdin=stdin,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                            start_new_session=True, env=env, timeout=120)
+                            start_new_session=True, env=env, timeout=PATIENCE)
     return result.returncode, result.stdout
 
 
@@ -192,31 +195,38 @@ class WindowsBuildTest(unittest.TestCase):
     def test_console_events_that_end_the_wait(self):
         self.write("a.md3", sample("head.md3"))
         self.copy_programs()
-        # Modifiers alone, the release of the Enter that started the
-        # program, and a mouse wheel turn do not end it, nor does input
-        # redirected from nul; cursor and editing keys at the ends of their
-        # ranges do. Then keys typed on the terminal end it: a character
-        # outside the console's code page, Ctrl+C, a cursor and a function
-        # key.
+        log = os.path.join(self.dir, "modes.txt")
+        # Events put into the console before the program starts: modifiers
+        # alone, the release of the Enter that started it and a mouse wheel
+        # turn leave it waiting, as does standard input from nul, for the
+        # character then typed, one outside the console's code page; cursor
+        # and editing keys at the ends of their ranges end the wait. Keys
+        # typed once it waits end it too: Ctrl+C, a cursor and a function key.
         euro = "€".encode()
-        for command, key in (
-                ("console_keys.exe rctrl & tagbatch.exe", euro),
-                ("console_keys.exe altgr & tagbatch.exe", euro),
-                ("console_keys.exe release & tagbatch.exe", euro),
-                ("console_keys.exe wheel & tagbatch.exe", euro),
-                ("tagbatch.exe < nul", euro),
-                ("console_keys.exe down & tagbatch.exe", None),
-                ("console_keys.exe delete & tagbatch.exe", None),
-                ("tagbatch.exe", b"x"), ("tagbatch.exe", b"\x03"),
-                ("tagbatch.exe", b"\x1b[A"), ("tagbatch.exe", b"\x1bOP")):
-            with self.subTest(command=command, key=key):
-                pid, terminal = self.start_on_console("cmd", "/c", command)
-                self.assertIn(b"created successfully",
-                              read_until(terminal, b"created successfully"))
-                if key:
+        for events, from_nul, typed in (
+                ("rctrl", False, euro), ("altgr", False, euro),
+                ("release", False, euro), ("wheel", False, euro),
+                (None, True, euro), ("down", False, None),
+                ("delete", False, None), (None, False, b"x"),
+                (None, False, b"\x03"), (None, False, b"\x1b[A"),
+                (None, False, b"\x1bOP")):
+            with self.subTest(events=events, from_nul=from_nul, typed=typed):
+                program = "tagbatch.exe" + (" < nul" if from_nul else "")
+                if typed:
+                    # Another program on the console says when it waits.
+                    program = "console_keys.exe watch modes.txt none " + program
+                    if os.path.exists(log):
+                        os.remove(log)
+                if events:
+                    program = "console_keys.exe %s & %s" % (events, program)
+                pid, terminal = self.start_on_console("cmd", "/c", program)
+                if typed:
+                    self.assertTrue(wait_until(lambda: b"during" in read_bytes(log)))
                     time.sleep(1)
                     self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
-                    os.write(terminal, key)
+                    os.write(terminal, typed)
+                self.assertIn(b"created successfully",
+                              read_until(terminal, b"created successfully"))
                 self.assertEqual(wait_for(pid), 0)
                 self.assertNotIn(b"err:", read_until(terminal, b"err:", 1))
 
@@ -234,10 +244,7 @@ class WindowsBuildTest(unittest.TestCase):
                 pid, terminal = self.start_on_console(
                     "console_keys.exe", "watch", "modes.txt", press,
                     "tagbatch.exe")
-                deadline = time.time() + 60
-                while time.time() < deadline and b"during" not in (
-                        read_bytes(log)):
-                    time.sleep(0.05)
+                self.assertTrue(wait_until(lambda: b"during" in read_bytes(log)))
                 if key:
                     os.write(terminal, key)
                 self.assertEqual(wait_for(pid), 0)
@@ -255,12 +262,17 @@ class WindowsBuildTest(unittest.TestCase):
         pid, terminal = self.start_on_console(EXE, stdout=writer)
         os.close(writer)
         # The buffer holds 4096 characters; each line feed in it reaches the
-        # pipe as CR LF.
-        first = read_until(reader, b"never", seconds=5)
+        # pipe as CR LF. Nothing more comes before the key.
+        first = b""
+        deadline = time.time() + PATIENCE
+        while (len(first.replace(b"\r\n", b"\n")) < 4096
+               and time.time() < deadline):
+            first += read_until(reader, b"\n", seconds=1)
+        first += read_until(reader, seconds=1)
         self.assertEqual(len(first.replace(b"\r\n", b"\n")), 4096)
         os.write(terminal, b"x")
         self.assertEqual(wait_for(pid), 0)
-        rest = read_until(reader, b"never", seconds=2)
+        rest = read_until(reader)
         self.assertEqual(len(first + rest), 85 * 79)  # 79 bytes a model.
 
     def test_names_show_on_the_console_as_they_are(self):
@@ -300,11 +312,8 @@ class WindowsBuildTest(unittest.TestCase):
             f.write(last)
         self.write("big.tag", OLD)
         pid, terminal = self.start_on_console(EXE)
-        deadline = time.time() + 60
-        while (not any(name.startswith(".tagbatch-")
-                       for name in os.listdir(self.dir))
-               and time.time() < deadline):
-            time.sleep(0.001)
+        self.assertTrue(wait_until(lambda: any(
+            name.startswith(".tagbatch-") for name in os.listdir(self.dir))))
         os.write(terminal, b"\x03")
         self.assertIsNotNone(wait_for(pid))
         self.assertNotIn(b"err:", read_until(terminal, b"err:", 1))
@@ -322,13 +331,54 @@ class WindowsBuildTest(unittest.TestCase):
             f.seek(16 + 112 * (count - 1))
             self.assertEqual(f.read(), last)
 
+    def test_tag_files_on_two_drives_with_one_file_index_both_convert(self):
+        """a.tag and b.tag lead to drives D: and E:, two file systems of
+        their own, with serial numbers of their own and files numbered in
+        the order they are made: the file written for a gets the index that
+        b's old tag file has. A file is its volume and index together, so b
+        converts too."""
+        if os.geteuid() != 0:
+            self.skipTest("mounting the drives needs root")
+        drives = tempfile.mkdtemp(prefix="tagbatch-drives.")
+        self.addCleanup(shutil.rmtree, drives)
+        for name, serial in (("a", b"11111111\n"), ("b", b"22222222\n")):
+            drive = os.path.join(drives, name)
+            os.mkdir(drive)
+            subprocess.run(["mount", "-t", "tmpfs", "tmpfs", drive], check=True)
+            self.addCleanup(subprocess.run, ["umount", drive])
+            letter = os.path.join(os.environ["WINEPREFIX"], "dosdevices",
+                                  "de"[name == "b"] + ":")
+            replace_link(drive, letter)
+            self.addCleanup(os.remove, letter)
+            self.write(".windows-serial", serial, drive)
+            if name == "b":
+                self.write("filler", b"", drive)
+            self.write(name + ".tag", OLD, drive)
+            self.write(name + ".md3", sample("head.md3"))
+            os.symlink(os.path.join(drive, name + ".tag"),
+                       os.path.join(self.dir, name + ".tag"))
+        old_b = os.stat(os.path.join(drives, "b", "b.tag")).st_ino
+        # Wine learns its drives as its server starts: once the one running
+        # now ends, the next one sees these.
+        subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"),
+                        "-w"], check=True)
+        status, out = run_windows(self.dir)
+        self.assertEqual(status, 0)
+        self.assertEqual(os.stat(os.path.join(drives, "a", "a.tag")).st_ino,
+                         old_b)
+        self.assertEqual(groups(out, b"\r\n"), {
+            name: [b"Writing Tag File: " + name[0:1] + b".tag",
+                   b"Tag file created successfully"]
+            for name in (b"a.md3", b"b.md3")})
+        self.assertEqual(list(groups(out, b"\r\n")), [b"a.md3", b"b.md3"])
+
     def test_a_device_named_like_a_model_is_let_go_before_the_wait(self):
         """com7.md3 opens COM7, here a terminal of the test's own; once no
         one holds it, reading its other end fails."""
         master, device = os.openpty()
         self.addCleanup(os.close, master)
         com7 = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com7")
-        os.symlink(os.ttyname(device), com7)
+        replace_link(os.ttyname(device), com7)  # A killed run's may be there.
         self.addCleanup(os.remove, com7)
         os.close(device)
         self.write("com7.md3", sample("head.md3"))
@@ -346,6 +396,12 @@ def stop(pid):
         os.waitpid(pid, 0)
 
 
+def replace_link(target, path):
+    """Makes `path` a link to `target`, whatever had that name."""
+    os.symlink(target, path + ".new")
+    os.replace(path + ".new", path)
+
+
 def read_bytes(path):
     try:
         with open(path, "rb") as f:
@@ -354,42 +410,57 @@ def read_bytes(path):
         return b""
 
 
-def read_until(fd, text, seconds=60):
+def read_until(fd, text=None, seconds=PATIENCE):
+    """What `fd` gives until it holds `text` (all it gives, without one), or
+    ends, or `seconds` have passed."""
     seen = b""
     deadline = time.time() + seconds
-    while text not in seen and time.time() < deadline:
-        if select.select([fd], [], [], 0.2)[0]:
+    while (text is None or text not in seen) and time.time() < deadline:
+        if select.select([fd], [], [], 0.05)[0]:
             try:
-                seen += os.read(fd, 1024)
+                chunk = os.read(fd, 1024)
             except OSError:
                 break
+            if not chunk:
+                break
+            seen += chunk
     return seen
 
 
-def let_go(fd, seconds=20):
-    """Whether reading `fd` fails soon: once no one holds the other end."""
+def wait_until(done, seconds=PATIENCE):
+    """Whether `done()` comes true within `seconds`."""
     deadline = time.time() + seconds
-    while time.time() < deadline:
+    while not done():
+        if time.time() >= deadline:
+            return False
+        time.sleep(0.01)
+    return True
+
+
+def let_go(fd):
+    """Whether reading `fd` soon fails: once no one holds the other end."""
+    def fails():
         try:
-            select.select([fd], [], [], 0.2)[0] and os.read(fd, 1024)
+            select.select([fd], [], [], 0.05)[0] and os.read(fd, 1024)
+            return False
         except OSError:
             return True
-    return False
+    return wait_until(fails)
 
 
-def wait_for(pid, seconds=20):
+def wait_for(pid, seconds=PATIENCE):
     """The exit status of `pid` once it ends, or None after `seconds`."""
-    deadline = time.time() + seconds
-    while True:
+    status = []
+    def ended():
         try:
-            done, status = os.waitpid(pid, os.WNOHANG)
+            done, code = os.waitpid(pid, os.WNOHANG)
         except ChildProcessError:
-            return -1
+            status.append(-1)
+            return True
         if done:
-            return os.waitstatus_to_exitcode(status)
-        if time.time() >= deadline:
-            return None
-        time.sleep(0.05)
+            status.append(os.waitstatus_to_exitcode(code))
+        return bool(done)
+    return status[0] if wait_until(ended, seconds) else None
 
 
 if __name__ == "__main__":
