@@ -1,17 +1,23 @@
 # Makes every release file in build/release, from the top of the source
-# tree, with or without git:
+# tree:
 #
 #   cmake -P cmake/release.cmake
 #
-# The folder then holds the source archive tagbatch-VERSION.tar.gz, the
-# Debian package, both Windows zips, both static Linux tarballs, and
+# The folder then holds what cmake/release.list names: the source archive
+# tagbatch-VERSION.tar.gz, the Debian package, both Windows zips and both
+# static Linux tarballs, each package from its own workflow preset; and
 # SHA256SUMS over them all, which `sha256sum -c SHA256SUMS` checks there.
-# Each package comes from its own workflow preset. Every file carries the
-# time of the last CHANGELOG entry (or SOURCE_DATE_EPOCH), so that two
-# runs on one commit give the same bytes. Fails, saying which step, on
+# Every file carries the time of the last CHANGELOG entry (or
+# SOURCE_DATE_EPOCH), so that two runs on one commit give the same bytes.
+#
+# The source archive holds the committed files alone: where the source tree
+# is the top of a git work tree, the files of HEAD's tree, which the work
+# tree must hold unchanged; in an unpacked source archive, which has no git,
+# the files its MANIFEST names. It fails, saying why, with neither, and on
 # the first step that fails.
 cmake_minimum_required(VERSION 3.25)
 get_filename_component(source ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+file(REAL_PATH ${source} source)
 set(release ${source}/build/release)
 
 file(STRINGS ${source}/CMakeLists.txt project REGEX "^project\\(tagbatch VERSION")
@@ -26,35 +32,66 @@ else()
   tagbatch_source_date(${source}/CHANGELOG epoch)
 endif()
 
-file(REMOVE_RECURSE ${release})
-file(MAKE_DIRECTORY ${release})
+# The source archive's files, one a line.
+set(manifest ${source}/MANIFEST)
+execute_process(COMMAND git rev-parse --show-toplevel
+                WORKING_DIRECTORY ${source} OUTPUT_VARIABLE top
+                OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET
+                RESULT_VARIABLE no_git)
+if(NOT no_git)
+  file(REAL_PATH ${top} top)
+endif()
+if(NOT no_git AND top STREQUAL source)
+  execute_process(COMMAND git status --porcelain --untracked-files=no
+                  WORKING_DIRECTORY ${source} OUTPUT_VARIABLE changed
+                  RESULT_VARIABLE failed)
+  if(failed OR NOT changed STREQUAL "")
+    message(FATAL_ERROR "the work tree is not HEAD's: a changed or staged "
+            "file would put into the source archive what no commit holds. "
+            "Commit or stash it first:\n${changed}")
+  endif()
+  execute_process(COMMAND git -c core.quotePath=false ls-tree -r --name-only HEAD
+                  WORKING_DIRECTORY ${source} OUTPUT_VARIABLE files
+                  RESULT_VARIABLE failed)
+  if(failed OR files MATCHES "(^|\n)\"")
+    message(FATAL_ERROR "git cannot list HEAD's files plainly")
+  endif()
+elseif(EXISTS ${manifest})
+  file(READ ${manifest} files)
+else()
+  message(FATAL_ERROR "${source} is neither the top of a git work tree nor "
+          "an unpacked source archive with its MANIFEST: nothing says which "
+          "files are the source")
+endif()
 
-# The source as committed: every file of the tree but the builds and what
-# Python and git keep for themselves, in one folder, sorted, with fixed
-# times, owners and permissions.
-file(GLOB_RECURSE files RELATIVE ${source} LIST_DIRECTORIES false
-     ${source}/*)
-list(FILTER files EXCLUDE REGEX "^(build|out|\\.git)/|(^|/)__pycache__/")
-list(SORT files)
-list(JOIN files "\n" listing)
-file(WRITE ${source}/build/release-files "${listing}\n")
+file(REMOVE_RECURSE ${release})
+file(MAKE_DIRECTORY ${release} ${source}/build/release-manifest)
+# The same list ships in the archive, as its MANIFEST.
+file(WRITE ${source}/build/release-manifest/MANIFEST "${files}")
 set(archive tagbatch-${version}.tar.gz)
 execute_process(
-  COMMAND tar --create --file - --directory ${source}
-          --files-from ${source}/build/release-files --sort=name
-          --mtime=@${epoch} --owner=0 --group=0 --numeric-owner
-          --mode=go-w --format=gnu
+  COMMAND tar --create --file - --mtime=@${epoch} --owner=0 --group=0
+          --numeric-owner --mode=go-w --format=gnu --no-recursion
           --transform "s|^|tagbatch-${version}/|"
+          --directory ${source} --files-from -
+          --directory ${source}/build/release-manifest MANIFEST
   COMMAND gzip -9n
+  INPUT_FILE ${source}/build/release-manifest/MANIFEST
   OUTPUT_FILE ${release}/${archive}
   RESULT_VARIABLE failed)
-file(REMOVE ${source}/build/release-files)
+file(REMOVE_RECURSE ${source}/build/release-manifest)
 if(failed)
   message(FATAL_ERROR "the source archive failed: ${failed}")
 endif()
 
 # The packages, each from its own preset and build folder.
-foreach(preset deb zip zip32 tarball tarball-aarch64)
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/release.list entries REGEX "^[^#-]")
+foreach(entry IN LISTS entries)
+  string(REPLACE " " ";" entry "${entry}")
+  list(GET entry 0 preset)
+  list(GET entry 1 folder)
+  list(GET entry 2 name)
+  string(REPLACE VERSION ${version} name ${name})
   message(STATUS "release: the ${preset} preset")
   execute_process(COMMAND ${CMAKE_COMMAND} --workflow --preset ${preset}
                   WORKING_DIRECTORY ${source}
@@ -63,15 +100,14 @@ foreach(preset deb zip zip32 tarball tarball-aarch64)
     message(FATAL_ERROR "the ${preset} preset failed; run it alone to see why:"
             " cmake --workflow --preset ${preset}")
   endif()
+  file(GLOB package ${source}/${folder}/${name})
+  list(LENGTH package count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "the ${preset} preset made ${count} files named "
+            "${folder}/${name}, not one: ${package}")
+  endif()
+  file(COPY ${package} DESTINATION ${release})
 endforeach()
-file(GLOB packages ${source}/build/program/tagbatch_${version}_*.deb
-     ${source}/build/windows*-program/tagbatch-${version}-win*.zip
-     ${source}/build/linux*-program/tagbatch-${version}-*-linux.tar.gz)
-list(LENGTH packages count)
-if(NOT count EQUAL 5)
-  message(FATAL_ERROR "expected 5 packages, found ${count}: ${packages}")
-endif()
-file(COPY ${packages} DESTINATION ${release})
 
 file(GLOB names RELATIVE ${release} ${release}/*)
 list(SORT names)
