@@ -8,11 +8,10 @@
 //     down     the Down cursor key pressed
 //     delete   the Delete key pressed
 //     x        the key x pressed
-//   console_keys watch FILE x|none PROGRAM   runs PROGRAM on this console,
-//                         with this program's standard streams, and writes
-//                         the console input's mode to FILE before, during
-//                         its wait (pressing x then, if asked) and after
-//                         it; exits with PROGRAM's status
+//   console_keys watch FILE PROGRAM   runs PROGRAM on this console, with
+//                         this program's standard streams, and writes the
+//                         console input's mode to FILE before, during its
+//                         wait and after it; exits with PROGRAM's status
 //   console_keys screen   prints the console's lines, UTF-8, trailing
 //                         spaces removed
 // Exits with 0 once it has done all of it, 1 otherwise, but for watch.
@@ -106,9 +105,9 @@ bool Note(const char* path, const char* when, DWORD mode) {
 }
 
 // Runs `command` on this console and writes the console input's mode to
-// `path` before it starts, once it changes, and after it has ended; presses
-// x once the mode has changed when `press` is set. Returns its exit status.
-int Watch(const char* path, bool press, char* command) {
+// `path` before it starts, once it changes, and after it has ended.
+// Returns its exit status.
+int Watch(const char* path, char* command) {
   HANDLE console = Open("CONIN$");
   DWORD mode;
   if (!GetConsoleMode(console, &mode) || !Note(path, "before", mode)) return 1;
@@ -126,12 +125,6 @@ int Watch(const char* path, bool press, char* command) {
   SetConsoleCtrlHandler(nullptr, TRUE);
   if (!WaitForModeChange(console, &mode) || !Note(path, "during", mode))
     return 1;
-  if (press) {
-    std::vector<INPUT_RECORD> keys;
-    AddEvents("x", &keys);
-    DWORD written = 0;
-    if (!WriteConsoleInputW(console, keys.data(), 1, &written)) return 1;
-  }
   DWORD status = 1;
   return WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
                  GetExitCodeProcess(process.hProcess, &status) &&
@@ -167,8 +160,8 @@ int PrintScreen() {
 
 int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "screen") == 0) return PrintScreen();
-  if (argc == 5 && strcmp(argv[1], "watch") == 0)
-    return Watch(argv[2], strcmp(argv[3], "x") == 0, argv[4]);
+  if (argc == 4 && strcmp(argv[1], "watch") == 0)
+    return Watch(argv[2], argv[3]);
   std::vector<INPUT_RECORD> keys;
   for (int i = 1; i < argc; ++i) {
     if (!AddEvents(argv[i], &keys)) return 1;

@@ -270,13 +270,14 @@ TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
     bool converts;
     std::vector<uint8_t> tag_file;  // When it converts.
   };
+  // clang-format off
   const Case cases[] = {
-      {"tags with the header", small.Build(), 108, true,
-       ExpectedTagFile(small)},
-      {"tags at offset 0", at_zero, 108, true, from_zero},
-      {"tags past the first read", large.Build(), 5000, false, {}},
-      {"tags one byte past the first read", one_past, 4096, false, {}},
+      {"with the header", small.Build(), 108, true, ExpectedTagFile(small)},
+      {"at offset 0", at_zero, 108, true, from_zero},
+      {"past the first read", large.Build(), 5000, false, {}},
+      {"one byte past the first read", one_past, 4096, false, {}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(WriteFileBytes(model_path_, c.model));
@@ -298,7 +299,7 @@ TEST_F(FaultTest, StaleInterruptionIsNoReasonToReadAgain) {
   model.resize(60);
   ASSERT_TRUE(WriteFileBytes(model_path_, model));
   EXPECT_EQ(RunInChild([this] {
-              alarm(20);
+              alarm(120);
               g_faults.interrupt_open = true;
               Md3Model reader;
               return reader.Load(model_path_.c_str()) ||

@@ -11,8 +11,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "driver/platform.h"
 #include "tests/model_builder.h"
@@ -196,9 +198,8 @@ class TerminalRun {
               static_cast<ssize_t>(strlen(keys)));
   }
 
-  // What the program has printed, on the terminal or into the pipe, once
-  // it holds `text` (or ends first); or all that it prints within
-  // `time_ms`.
+  // What the program prints, on the terminal or into the pipe, until it
+  // holds `text` (or ends); all that it prints within `time_ms`.
   [[nodiscard]] std::string ReadOutputUntil(const std::string& text) const {
     return ReadUntil(text, kPatienceMs);
   }
@@ -225,30 +226,33 @@ class TerminalRun {
   bool Running() { return waitpid(pid_, &status_, WNOHANG) == 0; }
 
   // Stops the program, as Ctrl+Z would; false unless it stopped.
-  bool Stop() {
-    int status;
+  [[nodiscard]] bool Stop() const {
+    int stop_status;
     return kill(pid_, SIGSTOP) == 0 &&
-           waitpid(pid_, &status, WUNTRACED) == pid_ && WIFSTOPPED(status);
+           waitpid(pid_, &stop_status, WUNTRACED) == pid_ &&
+           WIFSTOPPED(stop_status);
   }
 
   // Waits until the program blocks writing to its full output pipe, as its
   // last write does; false if it does not.
   [[nodiscard]] bool WaitForAWriteToBlock() const {
-    return WaitUntil([this] {
-      return Proc("wchan").find("pipe_write") != std::string::npos;
+    const std::string wchan = "/proc/" + std::to_string(pid_) + "/wchan";
+    return WaitUntil([&wchan] {
+      const std::vector<uint8_t> text = ReadFileBytes(wchan);
+      return std::string(text.begin(), text.end()).find("pipe_write") !=
+             std::string::npos;
     });
   }
 
   // Whether the program holds the terminal open, but as its standard
   // streams.
   [[nodiscard]] bool HoldsTheTerminal() const {
-    for (int fd = 3; fd < 1024; ++fd) {
-      char target[256] = {};
-      const std::string link =
-          "/proc/" + std::to_string(pid_) + "/fd/" + std::to_string(fd);
-      if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
-          (strcmp(target, "/dev/tty") == 0 ||
-           strcmp(target, ptsname(master_)) == 0))
+    std::error_code error;
+    for (const auto& fd : std::filesystem::directory_iterator(
+             "/proc/" + std::to_string(pid_) + "/fd", error)) {
+      const std::string target = std::filesystem::read_symlink(fd, error);
+      if (strtol(fd.path().filename().c_str(), nullptr, 10) > 2 &&
+          (target == "/dev/tty" || target == ptsname(master_)))
         return true;
     }
     return false;
@@ -323,15 +327,8 @@ class TerminalRun {
     return seen;
   }
 
-  // The text of the program's file `name` under /proc.
-  [[nodiscard]] std::string Proc(const std::string& name) const {
-    const std::vector<uint8_t> text =
-        ReadFileBytes("/proc/" + std::to_string(pid_) + "/" + name);
-    return std::string(text.begin(), text.end());
-  }
-
   ScratchDir dir_;
-  int master_ = -1, slave_ = -1, out_pipe_ = -1, in_pipe_ = -1;
+  int master_ = -1, slave_ = -1, out_pipe_ = -1, in_pipe_ = -1, move_pipe_ = -1;
   Output output_;
   Input input_;
   int ignored_ = 0;
@@ -341,37 +338,28 @@ class TerminalRun {
   bool exited_ = false;
 };
 
-const char kTerminalOutput[] =
-    "File Found: a.md3\r\nWriting Tag File: a.tag\r\n"
-    "Tag file created successfully\r\n";
-
-// A name can hold control characters; on the terminal they show as '?'
-// rather than retitle the window and clear the screen.
-TEST(KeyWaitTest, ControlCharactersOfNamesShowAsQuestionMarks) {
-  TerminalRun run;
-  // C0, DEL, and C1 (U+0080 to U+009F) as UTF-8; a space and U+00A0 are
-  // not control characters.
-  run.RenameModel(
-      "a \x1b]0;PWNED\x07\x1b[2J\x7f\xc2\x80\xc2\x9b\xc2\x9f\xc2\xa0.md3");
-  run.Start();
-  const std::string shown =
-      "File Found: a ?]0;PWNED??[2J????\xc2\xa0.md3\r\n"
-      "Writing Tag File: a ?]0;PWNED??[2J????\xc2\xa0.tag\r\n"
-      "Tag file created successfully\r\n";
-  EXPECT_EQ(run.ReadOutputUntil(shown), shown);
-  ASSERT_TRUE(run.WaitForKeyMode());
-  run.Type("x");
-  EXPECT_TRUE(run.EndsCleanly());
-}
-
-// With models and without: the wait follows "No Files Found" too.
+// The wait follows the report, also "No Files Found". On the terminal a
+// name's control characters (C0, DEL, and C1 as UTF-8; not a space or
+// U+00A0) show as '?' rather than retitle the window and clear the screen.
 TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
-  for (bool models : {true, false}) {
-    SCOPED_TRACE(models ? "models" : "no models");
+  struct Case {
+    const char* model;  // The model's name, without ".md3"; null for none.
+    const char* shown;  // How the terminal shows it.
+  };
+  for (Case c :
+       {Case{"a", "a"}, Case{nullptr, nullptr},
+        Case{"a \x1b]0;PWNED\x07\x1b[2J\x7f\xc2\x80\xc2\x9b\xc2\x9f\xc2\xa0",
+             "a ?]0;PWNED??[2J????\xc2\xa0"}}) {
+    SCOPED_TRACE(c.shown != nullptr ? c.shown : "no models");
     TerminalRun run;
-    if (!models) run.RemoveModels();
+    if (c.model == nullptr) run.RemoveModels();
+    if (c.model != nullptr) run.RenameModel(std::string(c.model) + ".md3");
     run.Start();
-    const std::string shown = models ? kTerminalOutput : "No Files Found\r\n";
+    const std::string shown =
+        c.model == nullptr ? std::string("No Files Found\r\n")
+                           : "File Found: " + std::string(c.shown) +
+                                 ".md3\r\nWriting Tag File: " + c.shown +
+                                 ".tag\r\nTag file created successfully\r\n";
     EXPECT_EQ(run.ReadOutputUntil(shown), shown);
     ASSERT_TRUE(run.WaitForKeyMode());
     SleepMs(100);
@@ -385,19 +373,25 @@ TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
 }
 
 // Escape alone too; and standard input, a pipe here, is not where the key
-// comes from.
+// comes from. A key typed before the program started ends the wait at once.
 TEST(KeyWaitTest, ControlKeysAreOrdinaryKeys) {
   using Input = TerminalRun::Input;
-  for (auto [key, input] :
-       {std::pair{"\x03", Input::kNull}, std::pair{"\x1a", Input::kNull},
-        std::pair{"\x13", Input::kNull}, std::pair{"\x1c", Input::kNull},
-        std::pair{"\r", Input::kNull}, std::pair{"\x1b", Input::kNull},
-        std::pair{"q", Input::kPipe}}) {
-    SCOPED_TRACE(static_cast<int>(key[0]));
-    TerminalRun run(TerminalRun::Output::kTerminal, input);
+  struct Case {
+    const char* key;
+    Input input;
+    bool typed_first;  // Before the program starts.
+  };
+  for (Case c :
+       {Case{"\x03", Input::kNull, false}, Case{"\x1a", Input::kNull, false},
+        Case{"\x13", Input::kNull, false}, Case{"\x1c", Input::kNull, false},
+        Case{"\r", Input::kNull, false}, Case{"\x1b", Input::kNull, false},
+        Case{"q", Input::kPipe, false}, Case{"k", Input::kNull, true}}) {
+    SCOPED_TRACE(static_cast<int>(c.key[0]));
+    TerminalRun run(TerminalRun::Output::kTerminal, c.input);
+    if (c.typed_first) run.Type(c.key);
     run.Start();
-    ASSERT_TRUE(run.WaitForKeyMode());
-    run.Type(key);
+    ASSERT_TRUE(c.typed_first || run.WaitForKeyMode());
+    if (!c.typed_first) run.Type(c.key);
     EXPECT_TRUE(run.EndsCleanly());
   }
 }
@@ -433,13 +427,6 @@ TEST(KeyWaitTest, KeysOfSeveralBytesAreConsumedWhole) {
   }
 }
 
-TEST(KeyWaitTest, KeyTypedDuringTheRunEndsTheWaitAtOnce) {
-  TerminalRun run;
-  run.Type("k");
-  run.Start();
-  EXPECT_TRUE(run.EndsCleanly());
-}
-
 // Collected in a 4096-byte buffer, written when it fills and after the
 // key: nothing before it for one model; with 85 more, 4096 of the 6,532
 // bytes, where a smaller block would have sent more.
@@ -463,32 +450,37 @@ TEST(KeyWaitTest, PipedOutputIsWrittenIn4096ByteBlocksAndAfterTheKey) {
 }
 
 // Whichever signal ends the program, in the wait or in a conversion, the
-// terminal is left in the mode it had.
-TEST(KeyWaitTest, EndingSignalsPutTheTerminalBack) {
+// terminal is left in the mode it had. One ignored at start, as nohup or a
+// shell's background job has it, stays ignored.
+TEST(KeyWaitTest, EndingSignalsPutTheTerminalBackUnlessIgnored) {
   using Input = TerminalRun::Input;
   struct Case {
     const char* name;
     Input input;
-    bool in_a_conversion;  // Rather than in the wait.
     int signal;            // The one that ends the program.
     int then;              // If not 0, sent next, both while it is stopped.
+    bool in_a_conversion;  // Rather than in the wait.
+    bool ignored;          // At start: the program goes on.
   };
   // clang-format off
   const Case cases[] = {
-      {"SIGTERM", Input::kNull, false, SIGTERM, 0},
-      {"SIGHUP", Input::kNull, false, SIGHUP, 0},
-      {"SIGINT", Input::kNull, false, SIGINT, 0},
+      {"SIGTERM", Input::kNull, SIGTERM, 0, false, false},
+      {"SIGHUP", Input::kNull, SIGHUP, 0, false, false},
+      {"SIGINT", Input::kNull, SIGINT, 0, false, false},
       // The terminal the wait opens is then descriptor 0.
-      {"SIGTERM, standard input closed", Input::kClosed, false, SIGTERM, 0},
+      {"SIGTERM, standard input closed", Input::kClosed, SIGTERM, 0, false, false},
       // Nothing to put back, nothing to touch.
-      {"SIGINT in a conversion", Input::kTerminal, true, SIGINT, 0},
+      {"SIGINT in a conversion", Input::kTerminal, SIGINT, 0, true, false},
       // The first one's clean-up is not cut short by the second.
-      {"SIGINT, then SIGTERM, while stopped", Input::kNull, false, SIGINT, SIGTERM},
+      {"SIGINT, then SIGTERM, while stopped", Input::kNull, SIGINT, SIGTERM, false, false},
+      {"SIGINT ignored", Input::kNull, SIGINT, 0, false, true},
+      {"SIGHUP ignored", Input::kNull, SIGHUP, 0, false, true},
   };
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TerminalRun run(TerminalRun::Output::kTerminal, c.input);
+    if (c.ignored) run.IgnoreAtStart(c.signal);
     if (c.in_a_conversion) {
       ASSERT_TRUE(run.ConvertALargeModel());
     } else {
@@ -501,6 +493,13 @@ TEST(KeyWaitTest, EndingSignalsPutTheTerminalBack) {
       kill(run.pid(), c.then);
       kill(run.pid(), SIGCONT);
     }
+    if (c.ignored) {
+      SleepMs(200);
+      EXPECT_TRUE(run.Running());
+      run.Type("x");
+      EXPECT_TRUE(run.EndsCleanly());
+      continue;
+    }
     ASSERT_TRUE(run.WaitForExit());
     EXPECT_TRUE(WIFSIGNALED(run.status()));
     EXPECT_EQ(WTERMSIG(run.status()), c.signal);
@@ -510,8 +509,10 @@ TEST(KeyWaitTest, EndingSignalsPutTheTerminalBack) {
 
 // A job in the background does not touch the terminal at all: a line half
 // typed at the shell's prompt stays half typed. Nor does it hold the
-// terminal open while its report waits for a reader.
-TEST(KeyWaitTest, BackgroundJobDoesNotWait) {
+// terminal open while its report waits for a reader. Stopped in the wait
+// and continued in the background, the program can no longer read the
+// terminal: it puts the terminal back and ends.
+TEST(KeyWaitTest, JobsInTheBackgroundLeaveTheTerminalAsItWas) {
   TerminalRun run;
   run.Type("ab");
   SleepMs(20);
@@ -527,16 +528,12 @@ TEST(KeyWaitTest, BackgroundJobDoesNotWait) {
   EXPECT_NE(reported.ReadOutputUntil("successfully\n").find("successfully"),
             std::string::npos);
   EXPECT_TRUE(reported.EndsCleanly());
-}
 
-// Stopped in the wait and continued in the background, the program can no
-// longer read the terminal: it puts the terminal back and ends.
-TEST(KeyWaitTest, WaitMovedToTheBackgroundPutsTheTerminalBack) {
-  TerminalRun run;
-  run.Start(TerminalRun::Job::kMovedToBackground);
-  ASSERT_TRUE(run.WaitForKeyMode());
-  kill(run.pid(), SIGUSR1);
-  EXPECT_TRUE(run.EndsCleanly());
+  TerminalRun moved;
+  moved.Start(TerminalRun::Job::kMovedToBackground);
+  ASSERT_TRUE(moved.WaitForKeyMode());
+  kill(moved.pid(), SIGUSR1);
+  EXPECT_TRUE(moved.EndsCleanly());
 }
 
 // An earlier call may leave errno at EINTR, as some network file systems
@@ -558,21 +555,6 @@ TEST(KeyWaitTest, WaitsEndWhateverErrnoSays) {
   });
   ASSERT_TRUE(run.WaitForExit());
   EXPECT_TRUE(run.ExitedCleanly());
-}
-
-TEST(KeyWaitTest, SignalsIgnoredAtStartStayIgnored) {
-  for (int signal_number : {SIGINT, SIGHUP}) {
-    SCOPED_TRACE(signal_number);
-    TerminalRun run;
-    run.IgnoreAtStart(signal_number);
-    run.Start();
-    ASSERT_TRUE(run.WaitForKeyMode());
-    kill(run.pid(), signal_number);
-    SleepMs(200);
-    EXPECT_TRUE(run.Running());
-    run.Type("x");
-    EXPECT_TRUE(run.EndsCleanly());
-  }
 }
 
 }  // namespace

@@ -289,34 +289,6 @@ SampleModel Valid(const std::string& file_name, const ModelBuilder& model) {
   return sample;
 }
 
-SampleModel Damaged(const std::string& file_name, std::vector<uint8_t> bytes,
-                    SampleModel::Outcome outcome) {
-  SampleModel sample;
-  sample.file_name = file_name;
-  sample.bytes = std::move(bytes);
-  sample.outcome = outcome;
-  return sample;
-}
-
-TagPose Tag(const std::string& name, float x, float y, float z) {
-  TagPose tag;
-  tag.name = name;
-  tag.origin[0] = x;
-  tag.origin[1] = y;
-  tag.origin[2] = z;
-  return tag;
-}
-
-SurfaceBox Box(const std::string& name, const std::string& shader,
-               const float (&low)[3], const float (&high)[3]) {
-  SurfaceBox box;
-  box.name = name;
-  box.shader = shader;
-  std::copy(low, low + 3, box.low);
-  std::copy(high, high + 3, box.high);
-  return box;
-}
-
 }  // namespace
 
 std::vector<SampleModel> SampleModels() {
@@ -326,52 +298,58 @@ std::vector<SampleModel> SampleModels() {
   ModelBuilder lower;
   lower.name = "models/character/lower.md3";
   lower.frames = 3;
-  lower.tags = {Tag("tag_torso", 0, 0, 24)};
+  lower.tags = {TagPose{"tag_torso", {0, 0, 24}}};
   lower.surfaces = {
-      Box("legs", "models/character/legs.tga", {-6, -8, 0}, {6, 8, 24})};
+      SurfaceBox{"legs", "models/character/legs.tga", {-6, -8, 0}, {6, 8, 24}}};
 
   ModelBuilder upper;
   upper.name = "models/character/upper.md3";
   upper.frames = 3;
   // The hand holds a weapon pointing ahead, turned a quarter about z.
-  TagPose weapon = Tag("tag_weapon", 4, -12, 12);
-  const float turned[3][3] = {{0, 1, 0}, {-1, 0, 0}, {0, 0, 1}};
-  std::copy(&turned[0][0], &turned[0][0] + 9, &weapon.axes[0][0]);
-  upper.tags = {Tag("tag_torso", 0, 0, 0), Tag("tag_head", 0, 0, 20), weapon};
+  upper.tags = {
+      TagPose{"tag_torso", {0, 0, 0}}, TagPose{"tag_head", {0, 0, 20}},
+      TagPose{"tag_weapon", {4, -12, 12}, {{0, 1, 0}, {-1, 0, 0}, {0, 0, 1}}}};
   upper.surfaces = {
-      Box("torso", "models/character/torso.tga", {-5, -10, 0}, {5, 10, 20}),
-      Box("arms", "models/character/arms.tga", {-3, -14, 8}, {3, 14, 18})};
+      SurfaceBox{
+          "torso", "models/character/torso.tga", {-5, -10, 0}, {5, 10, 20}},
+      SurfaceBox{
+          "arms", "models/character/arms.tga", {-3, -14, 8}, {3, 14, 18}}};
 
   ModelBuilder head;
   head.name = "models/character/head.md3";
-  head.tags = {Tag("tag_head", 0, 0, 0)};
+  head.tags = {TagPose{"tag_head", {0, 0, 0}}};
   head.surfaces = {
-      Box("head", "models/character/head.tga", {-5, -5, 0}, {5, 5, 10})};
+      SurfaceBox{"head", "models/character/head.tga", {-5, -5, 0}, {5, 5, 10}}};
 
   // A prop with one tag, where a light goes.
   ModelBuilder lantern;
   lantern.name = "models/props/lantern.md3";
-  lantern.tags = {Tag("tag_light", 0, 0, 10)};
+  lantern.tags = {TagPose{"tag_light", {0, 0, 10}}};
   lantern.surfaces = {
-      Box("base", "models/props/lantern_base.tga", {-4, -4, 0}, {4, 4, 2}),
-      Box("glass", "models/props/lantern_glass.tga", {-3, -3, 2}, {3, 3, 12})};
+      SurfaceBox{
+          "base", "models/props/lantern_base.tga", {-4, -4, 0}, {4, 4, 2}},
+      SurfaceBox{
+          "glass", "models/props/lantern_glass.tga", {-3, -3, 2}, {3, 3, 12}}};
 
   // Four frames in which the top of the pole moves: the tag file holds the
   // first frame's tag alone.
   ModelBuilder banner;
   banner.name = "models/props/banner.md3";
   banner.frames = 4;
-  banner.tags = {Tag("tag_top", 0, 0, 48)};
+  banner.tags = {TagPose{"tag_top", {0, 0, 48}}};
   banner.surfaces = {
-      Box("pole", "models/props/banner_pole.tga", {-1, -1, 0}, {1, 1, 48}),
-      Box("cloth", "models/props/banner_cloth.tga", {1, -0.5f, 24},
-          {17, 0.5f, 46})};
+      SurfaceBox{
+          "pole", "models/props/banner_pole.tga", {-1, -1, 0}, {1, 1, 48}},
+      SurfaceBox{"cloth",
+                 "models/props/banner_cloth.tga",
+                 {1, -0.5f, 24},
+                 {17, 0.5f, 46}}};
 
   // No tags: the tag file is the 16-byte header alone.
   ModelBuilder crate;
   crate.name = "models/props/crate.md3";
   crate.surfaces = {
-      Box("crate", "models/props/crate.tga", {-8, -8, 0}, {8, 8, 16})};
+      SurfaceBox{"crate", "models/props/crate.tga", {-8, -8, 0}, {8, 8, 16}}};
 
   // Cut off in the middle of its header.
   std::vector<uint8_t> cut = head.Build();
@@ -402,8 +380,7 @@ std::vector<SampleModel> SampleModels() {
   samples.push_back(Valid("lantern.md3", lantern));
   samples.push_back(Valid("banner.md3", banner));
   samples.push_back(Valid("crate.md3", crate));
-  samples.push_back(Damaged("broken-header.md3", cut, Outcome::kFailsToLoad));
-  samples.push_back(
-      Damaged("broken-tag-count.md3", count, Outcome::kFailsToWrite));
+  samples.push_back({"broken-header.md3", cut, Outcome::kFailsToLoad});
+  samples.push_back({"broken-tag-count.md3", count, Outcome::kFailsToWrite});
   return samples;
 }

@@ -35,16 +35,15 @@ bool Attach(int fd, int target, int null_flags) {
 }
 
 // Runs in `directory`, as RunTagbatch describes, whatever `exec` puts in
-// place of the child process; a run longer than `timeout_ms` is killed.
-RunResult RunInDirectory(const std::string& directory, int stdin_fd,
-                         int timeout_ms, const std::function<void()>& exec) {
+// place of the child process.
+RunResult RunInDirectory(const std::string& directory,
+                         const std::function<void()>& exec) {
   RunResult result;
   int out[2];
   int err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return result;
   ChildSetup setup;
   setup.directory = directory;
-  setup.in = stdin_fd;
   setup.out = out[1];
   setup.err = err[1];
   const pid_t pid = Spawn(setup, [&] {
@@ -62,7 +61,7 @@ RunResult RunInDirectory(const std::string& directory, int stdin_fd,
   struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open_pipes = 2;
-  const long deadline = NowMs() + timeout_ms;
+  const long deadline = NowMs() + kPatienceMs;
   while (open_pipes > 0) {
     long left = deadline - NowMs();
     if (left <= 0) {
@@ -122,17 +121,14 @@ void ExecTagbatch(const char* argument) {
   _exit(127);
 }
 
-bool RunsUnderEmulator() { return kCommandLength > 1; }
-
 bool CanLimitAddressSpace() {
   // cppcheck-suppress knownConditionTrueFalse ; it is fixed for each build.
-  return !RunsUnderEmulator() && TAGBATCH_SANITIZED == 0;
+  return kCommandLength == 1 && TAGBATCH_SANITIZED == 0;
 }
 
 RunResult RunTagbatch(const std::string& directory, const char* argument,
-                      int stdin_fd, int timeout_ms,
                       const std::function<void()>& prepare) {
-  return RunInDirectory(directory, stdin_fd, timeout_ms, [&] {
+  return RunInDirectory(directory, [&] {
     if (prepare) prepare();
     ExecTagbatch(argument);
   });
@@ -140,7 +136,7 @@ RunResult RunTagbatch(const std::string& directory, const char* argument,
 
 RunResult RunProgram(const std::vector<const char*>& argv,
                      const std::string& directory) {
-  return RunInDirectory(directory, -1, kPatienceMs, [&argv] {
+  return RunInDirectory(directory, [&argv] {
     std::vector<const char*> terminated = argv;
     terminated.push_back(nullptr);
     execvp(terminated[0], const_cast<char* const*>(terminated.data()));

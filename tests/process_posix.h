@@ -43,12 +43,11 @@ struct ChildSetup {
 pid_t Spawn(const ChildSetup& setup, const std::function<void()>& body);
 
 // Runs the program in `directory` with no terminal: in a new session, with
-// standard input from /dev/null (or `stdin_fd` when not negative) and both
-// output streams captured. `prepare`, if given, runs in the child first, as
-// a user's shell would set limits. A run longer than `timeout_ms` is killed.
+// standard input from /dev/null and both output streams captured.
+// `prepare`, if given, runs in the child first, as a user's shell would set
+// limits. A run that outlasts kPatienceMs is killed.
 RunResult RunTagbatch(const std::string& directory,
-                      const char* argument = nullptr, int stdin_fd = -1,
-                      int timeout_ms = kPatienceMs,
+                      const char* argument = nullptr,
                       const std::function<void()>& prepare = nullptr);
 
 // Checks that a run ended by itself, with status 0 and nothing on standard
@@ -63,10 +62,6 @@ RunResult RunProgram(const std::vector<const char*>& argv,
 // Replaces the calling process with the program, given `argument` (if not
 // null); under an emulator when the tests run under one. Never returns.
 [[noreturn]] void ExecTagbatch(const char* argument = nullptr);
-
-// Whether the program runs under an emulator, which keeps some signals
-// for itself.
-bool RunsUnderEmulator();
 
 // Whether a limit on the program's address space leaves it working: not
 // under the sanitizers or an emulator, which reserve a great deal of it.
