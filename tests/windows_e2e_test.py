@@ -244,8 +244,9 @@ class WindowsBuildTest(unittest.TestCase):
                 pid, terminal = self.start_on_console(
                     "cmd", "/c", "chcp %s & console_keys.exe x & tagbatch.exe"
                     " & chcp & console_keys.exe screen > screen.txt" % page)
-                self.assertEqual(wait_for(pid), 0)
+                status = wait_for(pid)
                 screen = read_bytes(os.path.join(self.dir, "screen.txt"))
+                self.assertEqual(status, 0, (screen, read_until(terminal, None, 1)))
                 self.assertEqual(screen.decode().split("\r\n")[:5], [
                     "Active code page: " + page,
                     "File Found: 日本é???.md3",
