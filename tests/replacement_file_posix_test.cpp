@@ -56,10 +56,9 @@ bool Setfacl(const std::vector<const char*>& arguments) {
 }
 
 // A replaced tag file keeps its mode and its access ACL, or its lack of
-// one, as a plain overwrite does; a new one gets what a plain create
-// gives. The umask, 027, would take bits from most of these modes. The
-// folder's default ACL, which sets the umask aside, takes the owner's
-// write right from new files and gives a named user one.
+// one, as a plain overwrite does; a new one gets what a plain create gives.
+// The umask, 027, takes bits from most of these modes; the default ACL sets
+// it aside, takes new files' owner's write right and gives a named user one.
 TEST(ReplacementAclTest, TagFilesKeepTheirModeAndAclAsAnOverwriteWould) {
   ScratchDir probe;
   if (!Setfacl({"-m", "u:nobody:r", probe.path().c_str()}))
@@ -74,7 +73,6 @@ TEST(ReplacementAclTest, TagFilesKeepTheirModeAndAclAsAnOverwriteWould) {
   const Case cases[] = {
       {"0600", 0600, nullptr, false},
       {"0640", 0640, nullptr, false},
-      {"0666", 0666, nullptr, false},
       {"0704", 0704, nullptr, false},
       {"a new one", std::nullopt, nullptr, false},
       {"a named user's entry", 0644, "u:nobody:rw", false},

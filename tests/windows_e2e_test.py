@@ -52,10 +52,6 @@ def sample(name):
     return read_bytes(os.path.join(samples_dir, name))
 
 
-def patched(model, offset, value):
-    return model[:offset] + struct.pack("<i", value) + model[offset + 4:]
-
-
 def contents(directory):
     """Each entry's name and bytes, or "directory"."""
     paths = {name: os.path.join(directory, name)
@@ -101,29 +97,18 @@ class WindowsBuildTest(unittest.TestCase):
                          len(os.listdir(samples_dir)))
         self.assertEqual(contents(windows_dir), contents(linux_dir))
 
-    def test_failures_leave_existing_tag_files_alone(self):
-        """Those of Windows' own: a read-only tag file, a folder in a tag
-        file's place. (The unit tests check damaged models on Windows.)"""
-        for name in ("read_only", "directory_in_the_way"):
-            self.write(name + ".md3", sample("upper.md3"))
-        self.write("read_only.tag", OLD)
-        os.chmod(os.path.join(self.dir, "read_only.tag"), 0o444)
-        os.mkdir(os.path.join(self.dir, "directory_in_the_way.tag"))
-        before = contents(self.dir)
-        status, out = run_windows(self.dir)
-        self.assertEqual(status, 0)
-        for name in (b"read_only", b"directory_in_the_way"):
-            self.assertEqual(groups(out, b"\r\n")[name + b".md3"],
-                             [b"Writing Tag File: " + name + b".tag",
-                              b"Failed to write tag file"], name)
-        self.assertEqual(contents(self.dir), before)
-
     def test_second_run_rewrites_and_names_keep_their_case(self):
+        """And fails, leaving them as they were, on a read-only tag file and
+        a folder in a tag file's place. (The unit tests check damaged models
+        on Windows.)"""
         model = sample("head.md3")
         for name in ("UPPER.MD3", "x.Md3", "caf\u00e9.md3", "\u65e5\u672c.md3",
-                     "a.md3"):
+                     "a.md3", "read_only.md3", "in_the_way.md3"):
             self.write(name, model)
         os.mkdir(os.path.join(self.dir, "folder.md3"))
+        self.write("read_only.tag", OLD)
+        os.chmod(os.path.join(self.dir, "read_only.tag"), 0o444)
+        os.mkdir(os.path.join(self.dir, "in_the_way.tag"))
         # A link in a tag file's place stays; its file gets the tag file.
         os.mkdir(os.path.join(self.dir, "real"))
         self.write("target.tag", OLD, os.path.join(self.dir, "real"))
@@ -134,6 +119,12 @@ class WindowsBuildTest(unittest.TestCase):
         self.assertEqual(first, second)
         found = groups(second[1], b"\r\n")
         self.assertEqual(found[b"folder.md3"], [b"Failed to load md3"])
+        for name in (b"read_only", b"in_the_way"):
+            self.assertEqual(found[name + b".md3"][-1],
+                             b"Failed to write tag file")
+        self.assertEqual(read_bytes(os.path.join(self.dir, "read_only.tag")),
+                         OLD)
+        self.assertTrue(os.path.isdir(os.path.join(self.dir, "in_the_way.tag")))
         # Names outside the legacy code page work through the manifest.
         self.assertEqual(found["\u65e5\u672c.md3".encode()][-1],
                          b"Tag file created successfully")
@@ -265,7 +256,8 @@ class WindowsBuildTest(unittest.TestCase):
         count = 19173960
         first, last = b"first tag".ljust(112, b"1"), b"last tag".ljust(112, b"2")
         with open(os.path.join(self.dir, "big.md3"), "wb") as f:
-            f.write(patched(patched(bytes(108), 80, count), 96, 108) + first)
+            # A header of the count, at offset 80, and the tags' offset, 108.
+            f.write(struct.pack("<80xi12xi8x", count, 108) + first)
             f.seek(108 + 112 * (count - 1))
             f.write(last)
         self.write("big.tag", OLD)
@@ -290,11 +282,9 @@ class WindowsBuildTest(unittest.TestCase):
             self.assertEqual(f.read(), last)
 
     def test_tag_files_on_two_drives_with_one_file_index_both_convert(self):
-        """a.tag and b.tag lead to drives D: and E:, two file systems of
-        their own, with serial numbers of their own and files numbered in
-        the order they are made: the file written for a gets the index that
-        b's old tag file has. A file is its volume and index together, so b
-        converts too."""
+        """a.tag and b.tag lead to drives D: and E:, whose serial numbers
+        differ and whose files are numbered as they are made: a's new file
+        gets the index of b's old one. b converts too."""
         if os.geteuid() != 0:
             self.skipTest("mounting the drives needs root")
         drives = tempfile.mkdtemp(prefix="tagbatch-drives.")
