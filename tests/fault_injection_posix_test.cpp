@@ -288,18 +288,18 @@ TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
   struct Case {
     const char* name;
     std::vector<uint8_t> model;
-    int cut;
+    long cut;
     long at_write;  // The tag file's write it is cut at; 0: at once.
-    bool converts;
     std::vector<uint8_t> tag_file;  // When it converts.
+    bool converts;
   };
   // clang-format off
   const Case cases[] = {
-      {"with the header", small.Build(), 108, 0, true, ExpectedTagFile(small)},
-      {"at offset 0", at_zero, 108, 0, true, from_zero},
-      {"past the first read", large.Build(), 5000, 0, false, {}},
-      {"one byte past the first read", one_past, 4096, 0, false, {}},
-      {"read after a block is written", late, 90112, 21, false, {}},
+      {"with the header", small.Build(), 108, 0, ExpectedTagFile(small), true},
+      {"at offset 0", at_zero, 108, 0, from_zero, true},
+      {"past the first read", large.Build(), 5000, 0, {}, false},
+      {"one byte past the first read", one_past, 4096, 0, {}, false},
+      {"read after a block is written", late, 90112, 21, {}, false},
   };
   // clang-format on
   for (const Case& c : cases) {
