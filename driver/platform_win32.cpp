@@ -55,13 +55,14 @@ HANDLE g_changed_console = nullptr;
 DWORD g_saved_mode = 0;
 
 // Runs on a thread of its own when Ctrl+C, Ctrl+Break or closing the
-// console would end the program.
+// console would end the program. The lock stays taken until the process
+// ends: the main thread runs on meanwhile, and must not switch the console
+// to the wait's mode again once it is put back.
 BOOL WINAPI CleanUpOnConsoleEvent(DWORD /*event*/) {
   RemoveUnfinishedReplacement();
   AcquireSRWLockExclusive(&g_console_lock);
   if (g_changed_console != nullptr)
     SetConsoleMode(g_changed_console, g_saved_mode);
-  ReleaseSRWLockExclusive(&g_console_lock);
   // Not handled: the system's own handler ends the process as it would
   // have.
   return FALSE;
