@@ -26,7 +26,7 @@ namespace {
 struct Faults {
   long writes = 0;       // Writes to a temporary file so far.
   long disk_space = -1;  // Bytes the disk still takes; negative: no limit.
-  bool full_takes_nothing = false;  // Full, it writes 0 bytes, no error.
+  bool full_takes_nothing = false;  // Full: 0 bytes, errno still EINTR.
   bool fail_close = false;
   bool fail_rename = false;
   bool fail_acl_removal = false;  // From a temporary file.
@@ -74,7 +74,8 @@ ssize_t __wrap_write(int fd, const void* data, size_t size) {
   }
   if (g_faults.disk_space < 0) return __real_write(fd, data, size);
   if (g_faults.disk_space == 0)
-    return g_faults.full_takes_nothing ? 0 : (errno = ENOSPC, -1);
+    return g_faults.full_takes_nothing ? (errno = EINTR, 0)
+                                       : (errno = ENOSPC, -1);
   auto room = static_cast<size_t>(g_faults.disk_space);
   ssize_t n = __real_write(fd, data, size < room ? size : room);
   if (n > 0) g_faults.disk_space -= n;
@@ -170,7 +171,7 @@ TEST_F(FaultTest, DiskFillsUpAtEveryByte) {
   const long size = 16 + 112 * 100;
   ASSERT_TRUE(WriteFileBytes(model_path_, model.Build()));
   // A full disk fails a write, or, as on some network file systems, takes
-  // nothing at all.
+  // nothing at all, with errno left as an earlier call set it.
   for (bool takes_nothing : {false, true}) {
     for (long space = 0; space < size; ++space) {
       g_faults.disk_space = space;
