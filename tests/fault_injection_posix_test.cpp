@@ -224,20 +224,31 @@ TEST_F(FaultTest, FailingCloseRenameOrAclIsAFailure) {
   EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
 }
 
-TEST_F(FaultTest, CountBeyondTheFileFailsBeforeAnyWrite) {
-  // More than a buffer's worth of records stand in the file, so a
-  // conversion that tried them would write before it failed.
+// The records of the largest count that the file holds run on past the
+// tag block into the surfaces, and are copied whatever they hold. One more
+// fails before any write: more than a buffer's worth stand in the file, so
+// a conversion that tried them would write first.
+TEST_F(FaultTest, CountUpToTheFileConvertsOneMoreFailsBeforeAnyWrite) {
   ModelBuilder model;
   model.tags = NumberedTags(50);
   std::vector<uint8_t> bytes = model.Build();
   const size_t records = (bytes.size() - model.TagBlockOffset()) / 112;
-  SetInt32(&bytes, 80, static_cast<int32_t>(records + 1));
-  ASSERT_TRUE(WriteFileBytes(model_path_, bytes));
-  Md3Model reader;
-  ASSERT_TRUE(reader.Load(model_path_.c_str()));
-  EXPECT_FALSE(reader.WriteTagFile(tag_path_.c_str()));
-  EXPECT_EQ(g_faults.writes, 0);
-  EXPECT_EQ(dir_.List(), std::vector<std::string>{"model.md3"});
+  bytes.resize(model.TagBlockOffset() + 112 * records);  // Filled exactly.
+  for (size_t count : {records + 1, records}) {
+    SCOPED_TRACE(count);
+    SetInt32(&bytes, 80, static_cast<int32_t>(count));
+    ASSERT_TRUE(WriteFileBytes(model_path_, bytes));
+    Md3Model reader;
+    ASSERT_TRUE(reader.Load(model_path_.c_str()));
+    g_faults = Faults();
+    const bool fits = count == records;
+    EXPECT_EQ(reader.WriteTagFile(tag_path_.c_str()), fits);
+    const std::vector<uint8_t> tag_file = ReadFileBytes(tag_path_);
+    EXPECT_EQ(tag_file.size(), fits ? 16 + records * 112 : 0);
+    EXPECT_TRUE(!fits || std::equal(tag_file.begin() + 16, tag_file.end(),
+                                    bytes.begin() + model.TagBlockOffset()));
+    EXPECT_EQ(g_faults.writes > 0, fits);
+  }
 }
 
 // A temporary name that another file already has is never the clean-up's

@@ -391,50 +391,34 @@ TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
   }
 }
 
-// Escape alone too; and standard input, a pipe here, is not where the key
-// comes from. A key typed before the program started ends the wait at once.
-TEST(KeyWaitTest, ControlKeysAreOrdinaryKeys) {
+// Any key ends the wait, Escape and control keys too; one of several bytes
+// is consumed whole, also arriving apart as over a slow link. Later keys
+// are the shell's, as is what follows 32 bytes after "ESC [". A pipe on
+// standard input gives no key; one typed before the start ends the wait.
+TEST(KeyWaitTest, AnyKeyEndsTheWaitConsumedWhole) {
   using Input = TerminalRun::Input;
   struct Case {
-    const char* key;
-    Input input;
-    bool typed_first;  // Before the program starts.
+    const char* typed;  // '|' marks a pause shorter than a key's end.
+    const char* left = "";
+    Input input = Input::kNull;
+    bool typed_first = false;  // Before the program starts.
   };
-  for (Case c :
-       {Case{"\x03", Input::kNull, false}, Case{"\x1a", Input::kNull, false},
-        Case{"\x13", Input::kNull, false}, Case{"\x1c", Input::kNull, false},
-        Case{"\r", Input::kNull, false}, Case{"\x1b", Input::kNull, false},
-        Case{"q", Input::kPipe, false}, Case{"k", Input::kNull, true}}) {
-    SCOPED_TRACE(static_cast<int>(c.key[0]));
+  // clang-format off
+  const Case cases[] = {
+      {"\x03"}, {"\x1a"}, {"\x13"}, {"\x1c"}, {"\r"}, {"\x1b"},
+      {"q", "", Input::kPipe}, {"k", "", Input::kNull, true},
+      {"\x1b[A"}, {"\x1bOP"}, {"\x1b[15~"}, {"\x1b[1;5C"}, {"\xc3\xa9"},
+      {"\xe2\x82\xac"}, {"\xe0\xa4\x84"}, {"\xf0\x9f\x98\x80"}, {"\x1bx"},
+      {"\x1b|[|A"}, {"\xf0\x9f|\x98|\x80"}, {"xab", "ab"},
+      {"\x1b[123456789012345678901234567890123A", "3A"}};
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.typed));
     TerminalRun run(TerminalRun::Output::kTerminal, c.input);
-    if (c.typed_first) run.Type(c.key);
+    if (c.typed_first) run.Type(c.typed);
     run.Start();
     ASSERT_TRUE(c.typed_first || run.WaitForKeyMode());
-    if (!c.typed_first) run.Type(c.key);
-    EXPECT_TRUE(run.EndsCleanly());
-  }
-}
-
-// Also when the key's bytes arrive apart, as over a slow link; the keys
-// typed after it are the shell's, as is what follows the 32 bytes that a
-// sequence may hold after "ESC [".
-TEST(KeyWaitTest, KeysOfSeveralBytesAreConsumedWhole) {
-  struct Case {
-    const char* typed;  // '|' marks a pause shorter than a key's end.
-    const char* left;
-  };
-  for (Case c :
-       {Case{"\x1b[A", ""}, Case{"\x1bOP", ""}, Case{"\x1b[15~", ""},
-        Case{"\x1b[1;5C", ""}, Case{"\xc3\xa9", ""}, Case{"\xe2\x82\xac", ""},
-        Case{"\xe0\xa4\x84", ""}, Case{"\xf0\x9f\x98\x80", ""},
-        Case{"\x1bx", ""}, Case{"\x1b|[|A", ""}, Case{"\xf0\x9f|\x98|\x80", ""},
-        Case{"xab", "ab"},
-        Case{"\x1b[123456789012345678901234567890123A", "3A"}}) {
-    SCOPED_TRACE(c.typed + 1);
-    TerminalRun run;
-    run.Start();
-    ASSERT_TRUE(run.WaitForKeyMode());
-    run.TypeApart(c.typed);
+    if (!c.typed_first) run.TypeApart(c.typed);
     EXPECT_TRUE(run.EndsCleanly());
     EXPECT_EQ(run.PendingInput(), c.left);
   }

@@ -70,16 +70,15 @@ TEST(ReplacementAclTest, TagFilesKeepTheirModeAndAclAsAnOverwriteWould) {
     const char* old_acl;             // setfacl's entries for it, or null.
     bool default_acl;                // Whether the folder has one.
   };
+  // clang-format off
   const Case cases[] = {
-      {"0600", 0600, nullptr, false},
-      {"0640", 0640, nullptr, false},
-      {"0704", 0704, nullptr, false},
-      {"a new one", std::nullopt, nullptr, false},
+      {"0600", 0600, nullptr, false}, {"0640", 0640, nullptr, false},
+      {"0704", 0704, nullptr, false}, {"a new one", std::nullopt, nullptr, false},
       {"a named user's entry", 0644, "u:nobody:rw", false},
       {"0640 under a default ACL", 0640, nullptr, true},
       {"a named user's entry under a default ACL", 0604, "u:nobody:r", true},
-      {"a new one under a default ACL", std::nullopt, nullptr, true},
-  };
+      {"a new one under a default ACL", std::nullopt, nullptr, true}};
+  // clang-format on
   ModelBuilder model;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

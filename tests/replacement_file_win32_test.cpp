@@ -1,15 +1,59 @@
-// What Windows adds to replacing a file: other programs' handles and the
-// attributes a plain overwrite keeps.
+// What Windows adds to replacing a file: other programs' handles, kept
+// attributes, and file systems other than a local disk.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "io/replacement_file.h"
+#include "md3/md3_model.h"
 #include "tests/conversion_check.h"
 #include "tests/model_builder.h"
 #include "tests/scratch_dir.h"
 
 namespace {
+
+// Points this program's calls of the system's function `from` at `to`,
+// through its import table; returns `from`.
+template <typename Function>
+Function Redirect(Function from, Function to) {
+  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+  const IMAGE_DATA_DIRECTORY& table =
+      reinterpret_cast<IMAGE_NT_HEADERS*>(
+          base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew)
+          ->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+  auto* slots = reinterpret_cast<Function*>(base + table.VirtualAddress);
+  for (size_t i = 0; i < table.Size / sizeof *slots; ++i) {
+    DWORD protection;
+    if (slots[i] != from ||
+        !VirtualProtect(&slots[i], sizeof *slots, PAGE_READWRITE, &protection))
+      continue;
+    slots[i] = to;
+    VirtualProtect(&slots[i], sizeof *slots, protection, &protection);
+  }
+  return from;
+}
+
+decltype(&WriteFile) g_write;
+decltype(&GetFileInformationByHandle) g_information;
+// Every index is told as 7, the marked one's with its highest bit or
+// another volume's serial number; with none marked, no identity is told.
+DWORD g_marked = 0;
+bool g_other_volume = false;
+
+// Writes at most 100 bytes a call.
+BOOL WINAPI WritePart(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                      LPOVERLAPPED at) {
+  return g_write(file, data, size < 100 ? size : 100, written, at);
+}
+
+BOOL WINAPI TellIndex(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+  if (g_marked == 0 || !g_information(file, information)) return FALSE;
+  const bool marked = information->nFileIndexLow == g_marked;
+  information->nFileIndexHigh = marked && !g_other_volume ? 0x80000000 : 0;
+  information->dwVolumeSerialNumber ^= marked && g_other_volume ? 1 : 0;
+  information->nFileIndexLow = 7;
+  return TRUE;
+}
 
 // A commit that fails because another program holds the tag file open,
 // and a replacement given up after a failed write, leave no temporary file.
@@ -60,6 +104,49 @@ TEST(ReplacementFileWin32Test, KeepsHiddenAndSystemAttributes) {
   EXPECT_EQ(std::string(file.temporary()), ".tagbatch-" + pid + ".tmp");
   file.Discard();
   EXPECT_TRUE(SetCurrentDirectoryA(folder));
+}
+
+// A file system may write part of what it is given or tell no identity,
+// and two files may differ in the index's highest bit alone (records
+// reused many times) or in the volume alone (links to other drives).
+TEST(ReplacementFileWin32Test, FileSystemsOtherThanLocalDisks) {
+  ScratchDir dir;
+  ModelBuilder model;
+  model.tags = NumberedTags(50);
+  const auto convert = [&](Md3Model& reader, const std::string& name) {
+    const bool converted =
+        WriteFileBytes(dir / (name + ".md3"), model.Build()) &&
+        reader.Load((dir / (name + ".md3")).c_str()) &&
+        reader.WriteTagFile((dir / (name + ".tag")).c_str());
+    reader.Close();
+    return converted &&
+           ReadFileBytes(dir / (name + ".tag")) == ExpectedTagFile(model);
+  };
+  Md3Model part;
+  g_write = Redirect(&WriteFile, WritePart);
+  EXPECT_TRUE(convert(part, "part"));
+  Redirect(WritePart, g_write);
+
+  g_information = Redirect(&GetFileInformationByHandle, TellIndex);
+  for (bool existing : {true, false})
+    ExpectConversionFailsHarmlessly(dir, dir / "part.md3", dir / "c.tag",
+                                    existing);
+  ASSERT_TRUE(WriteFileBytes(dir / "b.tag", kOldTagFile));
+  for (bool other_volume : {false, true}) {
+    SCOPED_TRACE(other_volume);
+    HANDLE old = CreateFileA((dir / "b.tag").c_str(), FILE_READ_ATTRIBUTES, 0,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION information;
+    ASSERT_TRUE(g_information(old, &information));
+    CloseHandle(old);
+    g_marked = information.nFileIndexLow;
+    g_other_volume = other_volume;
+    Md3Model reader;  // One for both, as a run has.
+    EXPECT_TRUE(convert(reader, "a"));
+    EXPECT_TRUE(convert(reader, "b"));
+  }
+  g_marked = 0;
+  Redirect(TellIndex, g_information);
 }
 
 }  // namespace

@@ -266,9 +266,8 @@ TEST(TagbatchTest, LinksInFoldersOthersWriteAreFollowedAsTheSystemWould) {
   }
 }
 
-// Names that the run will try for its temporary file, taken beforehand by
-// someone else's links in a folder anyone may write, are passed over: the
-// links are neither followed nor replaced.
+// Temporary names taken beforehand by someone else's links, in a folder
+// anyone may write, are passed over: neither followed nor replaced.
 TEST(TagbatchTest, TakenTemporaryNamesArePassedOver) {
   ScratchDir dir;
   ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
@@ -302,9 +301,8 @@ TEST(TagbatchTest, ExitsCleanlyWhenNobodyReadsTheOutput) {
   EXPECT_EQ(ReadFileBytes(dir / "a.tag").size(), 16u);
 }
 
-// Past the file size limit a tag file fails like any short write; the
-// batch goes on. The limits fall on the header, the records and the
-// output buffer's boundaries.
+// Past the file size limit (at the header's, the records' and the output
+// buffer's edges) a tag file fails like any short write; the batch goes on.
 TEST(TagbatchTest, FileSizeLimitFailsOneModelOnly) {
   ScratchDir dir;
   ModelBuilder large;
@@ -352,14 +350,11 @@ TEST(TagbatchTest, TagCountLargerThanMemoryConverts) {
   EXPECT_EQ(DecodeInt32(tag_file.data() + 8), kTags);
 }
 
-// Every signal that ends the program in the middle of a tag file leaves
-// the old tag file and no temporary file: every signal whose default action
-// ends a program, as the system (or the emulator) has it, found by raising
-// each one in a child with that default. Left out: SIGKILL, which cannot be
-// caught; the signals of the program's own faults, which keep their default
-// so that a crash shows as one; and the two it ignores, SIGPIPE, so that a
-// reader going away does not end it (ExitsCleanlyWhenNobodyReadsTheOutput),
-// and SIGXFSZ, so that a tag file past the file size limit fails alone
+// Every signal whose default action ends a program, as raising each in a
+// child shows, ends it in the middle of a tag file leaving the old tag file
+// and no temporary file. Left out: SIGKILL, which cannot be caught; the
+// signals of its own faults, so that a crash shows as one; and the two it
+// ignores, SIGPIPE (ExitsCleanlyWhenNobodyReadsTheOutput) and SIGXFSZ
 // (FileSizeLimitFailsOneModelOnly).
 TEST(TagbatchTest, EndingSignalsDuringAWriteLeaveNoDebris) {
   const std::vector<int> left_out = {SIGKILL, SIGSEGV, SIGBUS,  SIGILL,
