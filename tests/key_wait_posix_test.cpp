@@ -347,7 +347,7 @@ class TerminalRun {
   }
 
   ScratchDir dir_;
-  int master_ = -1, slave_ = -1, out_pipe_ = -1, in_pipe_ = -1, move_pipe_ = -1;
+  int master_ = -1, slave_ = -1, out_pipe_ = -1, in_pipe_ = -1;
   Output output_;
   Input input_;
   int ignored_ = 0;

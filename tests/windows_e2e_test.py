@@ -284,7 +284,9 @@ class WindowsBuildTest(unittest.TestCase):
         master, device = os.openpty()
         self.addCleanup(os.close, master)
         com7 = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com7")
-        replace_link(os.ttyname(device), com7)  # A killed run's may be there.
+        # A killed run's may be there: replaced in one step.
+        os.symlink(os.ttyname(device), com7 + ".new")
+        os.replace(com7 + ".new", com7)
         self.addCleanup(os.remove, com7)
         os.close(device)
         self.write("com7.md3", sample("head.md3"))
@@ -307,12 +309,6 @@ def stop(pid):
             os.waitpid(pid, 0)
     except ChildProcessError:  # Already waited for.
         pass
-
-
-def replace_link(target, path):
-    """Makes `path` a link to `target`, whatever had that name."""
-    os.symlink(target, path + ".new")
-    os.replace(path + ".new", path)
 
 
 def read_bytes(path):
