@@ -53,9 +53,9 @@ bool OthersFilesSurviveCleanUp(Ending ending) {
   if (ending == Ending::kCommitted ? !file.Commit() : (file.Discard(), false))
     return false;
   std::vector<std::string> others = {first};
-  // For a Create that finds no free name: every name it tries.
-  for (int i = 1;
-       ending == Ending::kNoFreeName && i < ReplacementFile::kMaxAttempts; ++i)
+  // For a Create that finds no free name: every name it tries, 100 as the
+  // manual page says.
+  for (int i = 1; ending == Ending::kNoFreeName && i < 100; ++i)
     others.push_back(first.substr(0, first.size() - 4) + "-" +
                      std::to_string(i) + ".tmp");
   for (const std::string& name : others) {
