@@ -10,7 +10,7 @@
 // name, which needs no right to read the file itself. A file on a file
 // system without ACLs has none. Returns false when the ACL cannot be read
 // or set, or the one `to` has cannot be removed; `to` may then hold part
-// of the change.
+// of the change. errno is then ENOENT when `from` no longer exists.
 bool CopyAccessAcl(const char* from, int to);
 
 #endif  // TAGBATCH_IO_ACCESS_ACL_H_

@@ -86,7 +86,9 @@ class ReplacementFile {
   // its links lead.
   const char* target() const { return target_; }
   // Whether the target existed when it was resolved, and then its
-  // identity.
+  // identity. Should another process remove it before Create has taken
+  // over its access ACL, Create makes the new version a new file, as a
+  // plain overwrite would in that moment, and target_exists() turns false.
   bool target_exists() const { return target_exists_; }
   const FileIdentity& target_identity() const { return target_identity_; }
   // The identity of the new version, once `Create` has succeeded; it is

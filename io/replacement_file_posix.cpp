@@ -184,11 +184,21 @@ ReplacementFile::Creation ReplacementFile::CreateTemporary() {
       if (fchown(fd, kept_owner_, kept_group_) != 0) {
       }
     }
+    if (!CopyAccessAcl(target_, fd)) {
+      const bool gone = errno == ENOENT;
+      Discard();
+      if (!gone) return Creation::kFailed;
+      // Another process has removed the target since Resolve. A plain
+      // overwrite would create it now, so the new version is made as a
+      // new file, with what a plain create gives.
+      target_exists_ = false;
+      kept_mode_ = 0666;
+      return CreateTemporary();
+    }
     // The mode last: open() took the umask's bits, or the folder's default
     // ACL gave others, and both fchown() and an ACL may clear set-id bits.
-    if (!CopyAccessAcl(target_, fd) ||
-        (((created.st_mode & 07777) != mode || (mode & 07000) != 0) &&
-         fchmod(fd, mode) != 0)) {
+    if (((created.st_mode & 07777) != mode || (mode & 07000) != 0) &&
+        fchmod(fd, mode) != 0) {
       Discard();
       return Creation::kFailed;
     }

@@ -3,6 +3,7 @@
 // interrupted open. The system calls are wrapped at link time (--wrap), so
 // each fault strikes the temporary tag file, or the model, and nothing else.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -29,9 +30,11 @@ struct Faults {
   bool full_takes_nothing = false;  // Full: 0 bytes, errno still EINTR.
   bool fail_close = false;
   bool fail_rename = false;
-  bool fail_acl_removal = false;  // From a temporary file.
-  bool empty_acl = false;         // Read as empty, errno left from before.
-  bool interrupt_open = false;    // The next open of a model, once.
+  bool fail_acl_removal = false;       // From a temporary file.
+  bool empty_acl = false;              // Read as empty, errno left from before.
+  bool acl_after_empty_probe = false;  // Junk read once a probe said 0.
+  bool removed_before_acl = false;     // By another process, first.
+  bool interrupt_open = false;         // The next open of a model, once.
   long cut_at_write = 0;  // Another process cuts `cut` to `cut_to` then.
   std::string cut;
   off_t cut_to = 0;
@@ -137,6 +140,12 @@ int __wrap_rename(const char* from, const char* to) {
 
 ssize_t __wrap_getxattr(const char* path, const char* name, void* value,
                         size_t size) {
+  if (g_faults.removed_before_acl) (void)unlink(path);
+  if (g_faults.acl_after_empty_probe) {
+    if (size == 0) return 0;
+    memset(value, 0x5a, 12);  // No file system takes this for an ACL.
+    return 12;
+  }
   if (!g_faults.empty_acl) return __real_getxattr(path, name, value, size);
   errno = EIO;
   return 0;
@@ -192,7 +201,10 @@ TEST_F(FaultTest, DiskFillsUpAtEveryByte) {
   EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
 }
 
-TEST_F(FaultTest, FailingCloseRenameOrAclIsAFailure) {
+// Also the removal of an ACL that a folder's default ACL gave the new file,
+// when the old one has none. A tag file that failed to be put in place is
+// not one the run has written: the same reader replaces it later.
+TEST_F(FaultTest, FailingCloseRenameOrAclRemovalIsAFailure) {
   ModelBuilder model;
   model.tags = NumberedTags(2);
   ASSERT_TRUE(WriteFileBytes(model_path_, model.Build()));
@@ -204,14 +216,9 @@ TEST_F(FaultTest, FailingCloseRenameOrAclIsAFailure) {
     g_faults.fail_rename = true;
     ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_, existing);
   }
-  // An old tag file's lack of an ACL is carried over, or nothing is; a new
-  // one keeps what its folder gives it.
   g_faults = Faults();
   g_faults.fail_acl_removal = true;
   ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_);
-  // A tag file that failed to be put in place is not one the run has
-  // written: the same reader replaces it once the rename works, though
-  // its ACL reads as empty, as some network file systems have it.
   ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
   g_faults = Faults();
   g_faults.fail_rename = true;
@@ -219,9 +226,48 @@ TEST_F(FaultTest, FailingCloseRenameOrAclIsAFailure) {
   ASSERT_TRUE(reader.Load(model_path_.c_str()));
   EXPECT_FALSE(reader.WriteTagFile(tag_path_.c_str()));
   g_faults = Faults();
-  g_faults.empty_acl = true;
   EXPECT_TRUE(reader.WriteTagFile(tag_path_.c_str()));
   EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
+}
+
+// Reads of the old tag file's ACL that are not failures: one that is empty
+// (as some network file systems have it, errno left as it was), one found
+// empty by its first probe whatever a second read would give, and one of
+// a tag file that another process has removed, which is then written as a
+// new one: its mode is what the umask, 022, leaves, not the old 0600.
+TEST_F(FaultTest, OddAclReadsStillReplaceTheTagFile) {
+  ModelBuilder model;
+  model.tags = NumberedTags(2);
+  ASSERT_TRUE(WriteFileBytes(model_path_, model.Build()));
+  struct Case {
+    const char* name;
+    bool Faults::*fault;
+    mode_t mode;
+  };
+  const Case cases[] = {
+      {"empty", &Faults::empty_acl, 0600},
+      {"empty at the probe", &Faults::acl_after_empty_probe, 0600},
+      {"tag file removed", &Faults::removed_before_acl, 0644}};
+  const mode_t umask_before = umask(022);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(WriteFileBytes(tag_path_, kOldTagFile));
+    ASSERT_EQ(chmod(tag_path_.c_str(), 0600), 0);
+    Md3Model reader;
+    ASSERT_TRUE(reader.Load(model_path_.c_str()));
+    g_faults = Faults();
+    g_faults.*c.fault = true;
+    EXPECT_TRUE(reader.WriteTagFile(tag_path_.c_str()));
+    g_faults = Faults();
+    EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
+    struct stat status = {};
+    EXPECT_EQ(stat(tag_path_.c_str(), &status) == 0 ? status.st_mode : 0,
+              S_IFREG | c.mode);
+    EXPECT_EQ(__real_getxattr(tag_path_.c_str(), "system.posix_acl_access",
+                              nullptr, 0),
+              -1);
+  }
+  umask(umask_before);
 }
 
 // The records of the largest count that the file holds run on past the
