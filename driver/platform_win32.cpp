@@ -49,22 +49,25 @@ HANDLE g_console_output = nullptr;
 HANDLE g_console_input = nullptr;
 
 // The console input that the key wait has changed, or null, and the mode
-// to put back; the control handler reads both under the lock.
+// to put back. The main thread changes them under the lock; the control
+// handler takes the lock for good, then reads them.
 SRWLOCK g_console_lock = SRWLOCK_INIT;
 HANDLE g_changed_console = nullptr;
 DWORD g_saved_mode = 0;
 
 // Runs on a thread of its own when Ctrl+C, Ctrl+Break or closing the
-// console would end the program. The lock stays taken until the process
-// ends: the main thread runs on meanwhile, and must not switch the console
-// to the wait's mode again once it is put back.
+// console would end the program, while the main thread goes on. It puts
+// the console back and keeps the lock: the main thread then blocks at its
+// next SetWaitMode, so it can never switch the console to the wait's mode
+// again. That holds only because the handler returns FALSE: the system's
+// own handler then always ends the process, the blocked thread with it.
 BOOL WINAPI CleanUpOnConsoleEvent(DWORD /*event*/) {
   RemoveUnfinishedReplacement();
   AcquireSRWLockExclusive(&g_console_lock);
   if (g_changed_console != nullptr)
     SetConsoleMode(g_changed_console, g_saved_mode);
-  // Not handled: the system's own handler ends the process as it would
-  // have.
+  // Not handled, whatever the event: handling one would leave the lock
+  // taken for a process that goes on.
   return FALSE;
 }
 

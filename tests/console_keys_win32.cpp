@@ -8,10 +8,11 @@
 //     down     the Down cursor key pressed
 //     delete   the Delete key pressed
 //     x        the key x pressed
-//   console_keys watch FILE PROGRAM   runs PROGRAM on this console, with
-//                         this program's standard streams, and writes the
-//                         console input's mode to FILE before, during its
-//                         wait and after it; exits with PROGRAM's status
+//   console_keys watch FILE PROGRAM [break]   runs PROGRAM on this
+//                         console, with this program's standard streams,
+//                         and writes the console input's mode to FILE
+//                         before, during its wait (sending it Ctrl+Break
+//                         then with break) and after; exits with its status
 //   console_keys screen   prints the console's lines, UTF-8, trailing
 //                         spaces removed
 // Exits with 0 once it has done all of it, 1 otherwise, but for watch.
@@ -105,9 +106,9 @@ bool Note(const char* path, const char* when, DWORD mode) {
 }
 
 // Runs `command` on this console and writes the console input's mode to
-// `path` before it starts, once it changes, and after it has ended.
-// Returns its exit status.
-int Watch(const char* path, char* command) {
+// `path` before it starts, once it changes, and after it has ended; sends
+// Ctrl+Break once it changes, when `send_break`. Returns its exit status.
+int Watch(const char* path, char* command, bool send_break) {
   HANDLE console = Open("CONIN$");
   DWORD mode;
   if (!GetConsoleMode(console, &mode) || !Note(path, "before", mode)) return 1;
@@ -124,6 +125,15 @@ int Watch(const char* path, char* command) {
   // Ctrl+C is for the program watched, which does not inherit this.
   SetConsoleCtrlHandler(nullptr, TRUE);
   if (!WaitForModeChange(console, &mode) || !Note(path, "during", mode))
+    return 1;
+  // Ctrl+Break as the system delivers it: a thread in the program that runs
+  // its console control handlers. (Wine sends none through the console.)
+  const auto handlers =
+      reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleA("kernelbase.dll"), "CtrlRoutine")));
+  if (send_break && !CloseHandle(CreateRemoteThread(
+                        process.hProcess, nullptr, 0, handlers,
+                        reinterpret_cast<void*>(CTRL_BREAK_EVENT), 0, nullptr)))
     return 1;
   DWORD status = 1;
   return WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
@@ -160,8 +170,9 @@ int PrintScreen() {
 
 int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "screen") == 0) return PrintScreen();
-  if (argc == 4 && strcmp(argv[1], "watch") == 0)
-    return Watch(argv[2], argv[3]);
+  if ((argc == 4 || (argc == 5 && strcmp(argv[4], "break") == 0)) &&
+      strcmp(argv[1], "watch") == 0)
+    return Watch(argv[2], argv[3], argc == 5);
   std::vector<INPUT_RECORD> keys;
   for (int i = 1; i < argc; ++i) {
     if (!AddEvents(argv[i], &keys)) return 1;

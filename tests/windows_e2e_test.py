@@ -158,6 +158,7 @@ class WindowsBuildTest(unittest.TestCase):
         # character then typed, one outside the console's code page; cursor
         # and editing keys at the ends of their ranges end the wait. Keys
         # typed once it waits end it too: Ctrl+C, a cursor and a function key.
+        # Ctrl+Break, a console event whatever the mode, ends the program.
         euro = "€".encode()
         for events, from_nul, typed in (
                 ("rctrl", False, euro), ("altgr", False, euro),
@@ -165,12 +166,15 @@ class WindowsBuildTest(unittest.TestCase):
                 (None, True, euro), ("down", False, None),
                 ("delete", False, None), (None, False, b"x"),
                 (None, False, b"\x03"), (None, False, b"\x1b[A"),
-                (None, False, b"\x1bOP")):
+                (None, False, b"\x1bOP"), (None, False, "break")):
             with self.subTest(events=events, from_nul=from_nul, typed=typed):
                 program = "tagbatch.exe" + (" < nul" if from_nul else "")
                 if typed:
-                    # Another program on the console says when it waits.
+                    # Another program on the console says when it waits, and
+                    # sends Ctrl+Break then.
                     program = "console_keys.exe watch modes.txt " + program
+                    if typed == "break":
+                        program += " break"
                     if os.path.exists(log):
                         os.remove(log)
                 if events:
@@ -180,14 +184,17 @@ class WindowsBuildTest(unittest.TestCase):
                 pid, terminal = self.start_on_console(
                     *(["cmd", "/c", program] if events or from_nul
                       else program.split()))
-                if typed:
+                if typed and typed != "break":
                     self.assertTrue(wait_until(lambda: b"during" in read_bytes(log)))
                     time.sleep(1)
                     self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0))
                     os.write(terminal, typed)
                 self.assertIn(b"created successfully",
                               read_until(terminal, b"created successfully"))
-                self.assertEqual(wait_for(pid), 0)
+                status = wait_for(pid)
+                self.assertIsNotNone(status)
+                if typed != "break":  # Which the system's handler ends.
+                    self.assertEqual(status, 0)
                 self.assertNotIn(b"err:", read_until(terminal, b"err:", 1))
                 if typed:
                     # Line input, echo and Ctrl+C processing off during the
