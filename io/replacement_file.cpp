@@ -19,7 +19,8 @@ bool ReplacementFile::Create() {
   resolved_ = false;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     if (!NameTemporary(attempt)) return false;
-    const Creation result = CreateTemporary();
+    Creation result = CreateTemporary();
+    if (result == Creation::kTargetGone) result = CreateTemporary();
     if (result != Creation::kTaken) return result == Creation::kCreated;
   }
   return false;

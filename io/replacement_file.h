@@ -98,8 +98,10 @@ class ReplacementFile {
   const char* temporary() const { return temporary_; }
 
  private:
-  // What one try at creating the temporary file came to.
-  enum class Creation { kCreated, kTaken, kFailed };
+  // What one try at creating the temporary file came to. kTargetGone: the
+  // target has been removed since Resolve, and is now to be made as a new
+  // file, under the same name; nothing is left.
+  enum class Creation { kCreated, kTaken, kTargetGone, kFailed };
 
   // Writes into `temporary_` the `attempt`th temporary name beside the
   // target. The name starts with a dot so that listings hide it, holds the
@@ -109,7 +111,7 @@ class ReplacementFile {
 
   // Creates `temporary_` if nothing has that name, registers it for the
   // clean-up, notes its identity and gives it the target's mode, owner and
-  // access ACL, or attributes. On kFailed nothing is left.
+  // access ACL, or attributes. On kTargetGone and kFailed nothing is left.
   Creation CreateTemporary();
 
   // This process's id, asked of the system once.

@@ -189,11 +189,11 @@ ReplacementFile::Creation ReplacementFile::CreateTemporary() {
       Discard();
       if (!gone) return Creation::kFailed;
       // Another process has removed the target since Resolve. A plain
-      // overwrite would create it now, so the new version is made as a
-      // new file, with what a plain create gives.
+      // overwrite would create it now, so the new version is to be made
+      // as a new file, with what a plain create gives.
       target_exists_ = false;
       kept_mode_ = 0666;
-      return CreateTemporary();
+      return Creation::kTargetGone;
     }
     // The mode last: open() took the umask's bits, or the folder's default
     // ACL gave others, and both fchown() and an ACL may clear set-id bits.
