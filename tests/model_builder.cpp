@@ -283,6 +283,7 @@ SampleModel Valid(const std::string& file_name, const ModelBuilder& model) {
   SampleModel sample;
   sample.file_name = file_name;
   sample.bytes = model.Build();
+  sample.tag_file = ExpectedTagFile(model);
   sample.meshes = static_cast<int>(model.surfaces.size());
   sample.vertices = sample.meshes * ModelBuilder::kBoxVertices;
   sample.faces = sample.meshes * ModelBuilder::kBoxTriangles;

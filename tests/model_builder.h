@@ -72,15 +72,17 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // The contents of `path`, or an empty vector when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
-// A sample model and what becomes of it: a valid model converts, and an
-// independent MD3 reader finds `meshes` meshes with `vertices` vertices and
-// `faces` triangles in it (for a part of a three-part character, in the
-// whole character); a damaged one fails as `outcome` says.
+// A sample model and what becomes of it: a valid model converts into
+// `tag_file`, and an independent MD3 reader finds `meshes` meshes with
+// `vertices` vertices and `faces` triangles in it (for a part of a
+// three-part character, in the whole character); a damaged one fails as
+// `outcome` says.
 struct SampleModel {
   enum class Outcome { kConverts, kFailsToLoad, kFailsToWrite };
   std::string file_name;
   std::vector<uint8_t> bytes;
   Outcome outcome = Outcome::kConverts;
+  std::vector<uint8_t> tag_file = {};
   int meshes = 0;
   int vertices = 0;
   int faces = 0;

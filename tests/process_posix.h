@@ -2,7 +2,9 @@
 #ifndef TAGBATCH_TESTS_PROCESS_POSIX_H_
 #define TAGBATCH_TESTS_PROCESS_POSIX_H_
 
+#include <sys/resource.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -49,6 +51,15 @@ pid_t Spawn(const ChildSetup& setup, const std::function<void()>& body);
 RunResult RunTagbatch(const std::string& directory,
                       const char* argument = nullptr,
                       const std::function<void()>& prepare = nullptr);
+
+// Sets a resource limit in the child, as a user's `ulimit` would; a child
+// that cannot set it exits with 126.
+inline std::function<void()> Limit(int resource, rlim_t limit) {
+  return [resource, limit] {
+    struct rlimit value = {limit, limit};
+    if (setrlimit(resource, &value) != 0) _exit(126);
+  };
+}
 
 // Checks that a run ended by itself, with status 0 and nothing on standard
 // error.

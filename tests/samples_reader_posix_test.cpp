@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/conversion_check.h"
 #include "tests/model_builder.h"
 #include "tests/process_posix.h"
 
@@ -33,7 +34,7 @@ TEST(SamplesReaderTest, ValidSamplesLoadWithTheirCounts) {
     if (sample.outcome != SampleModel::Outcome::kConverts) continue;
     SCOPED_TRACE(sample.file_name);
     const RunResult run = RunProgram(
-        {"assimp", "info", sample.file_name.c_str()}, TAGBATCH_EXAMPLES_DIR);
+        {"assimp", "info", sample.file_name.c_str()}, SourcePath("examples"));
     EXPECT_TRUE(Succeeded(run)) << run.out << run.err;
     EXPECT_EQ(Count(run.out, "Meshes:"), sample.meshes) << run.out;
     EXPECT_EQ(Count(run.out, "Vertices:"), sample.vertices) << run.out;

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// The names in the folder `path`, sorted, without "." and "..".
+std::vector<std::string> ListFolder(const std::string& path);
+
 class ScratchDir {
  public:
   ScratchDir();
@@ -18,7 +21,7 @@ class ScratchDir {
     return path_ + "/" + name;
   }
   // The names in the directory, sorted, without "." and "..".
-  std::vector<std::string> List() const;
+  std::vector<std::string> List() const { return ListFolder(path_); }
 
  private:
   std::string path_;

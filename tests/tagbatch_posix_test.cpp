@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <map>
@@ -59,44 +60,46 @@ std::string InListingOrder(
   return out;
 }
 
-// Sets a resource limit in the child, as a user's `ulimit` would.
-std::function<void()> Limit(int resource, rlim_t limit) {
-  return [resource, limit] {
-    struct rlimit value = {limit, limit};
-    if (setrlimit(resource, &value) != 0) _exit(126);
-  };
-}
-
+// The samples give the report and tag files committed in tests/expected,
+// as the builder says they must, in the order the system lists them.
 // Arguments are ignored; a second run rewrites the tag files.
-TEST(TagbatchTest, SampleModelsShowEveryMessage) {
+TEST(TagbatchTest, SamplesGiveTheExpectedReportAndTagFiles) {
   ScratchDir dir;
-  std::vector<std::pair<std::string, std::string>> lines;
-  size_t converted = 0;
+  std::string report;
+  std::vector<std::string> names;
   for (const SampleModel& sample : SampleModels()) {
     const std::string& name = sample.file_name;
     ASSERT_TRUE(WriteFileBytes(dir / name, sample.bytes));
     const bool converts = sample.outcome == SampleModel::Outcome::kConverts;
-    lines.emplace_back(name,
-                       sample.outcome == SampleModel::Outcome::kFailsToLoad
-                           ? NotLoaded(name)
-                           : Loaded(name, TagNameOf(name), converts));
-    converted += converts ? 1 : 0;
+    report += sample.outcome == SampleModel::Outcome::kFailsToLoad
+                  ? NotLoaded(name)
+                  : Loaded(name, TagNameOf(name), converts);
+    names.push_back(name);
+    if (converts) names.push_back(TagNameOf(name));
   }
+  const std::vector<uint8_t> committed =
+      ReadFileBytes(SourcePath("tests/expected/report.txt"));
+  const auto lines =
+      ReportByModel(std::string(committed.begin(), committed.end()));
+  ASSERT_EQ(lines, ReportByModel(report));
   RunResult run = RunTagbatch(dir.path(), "--ignored-argument");
   ExpectCleanExit(run);
-  EXPECT_EQ(run.out, InListingOrder(dir.path(), lines));
-  // No tags; three tags of 112 bytes; the first of four frames' one tag.
-  EXPECT_EQ(ReadFileBytes(dir / "crate.tag").size(), 16u);
-  EXPECT_EQ(ReadFileBytes(dir / "upper.tag").size(), 16u + 3 * 112);
-  EXPECT_EQ(ReadFileBytes(dir / "banner.tag").size(), 16u + 112);
-  EXPECT_EQ(dir.List().size(), SampleModels().size() + converted);
+  EXPECT_EQ(run.out, InListingOrder(dir.path(), {lines.begin(), lines.end()}));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(dir.List(), names);
+  for (const std::string& name : ListFolder(SourcePath("tests/expected"))) {
+    const std::string expected = SourcePath("tests/expected/" + name);
+    EXPECT_TRUE(name == "report.txt" ||
+                ReadFileBytes(dir / name) == ReadFileBytes(expected))
+        << name;
+  }
   const std::vector<uint8_t> upper = ReadFileBytes(dir / "upper.tag");
   ASSERT_TRUE(WriteFileBytes(dir / "upper.tag", {'s', 't', 'a', 'l', 'e'}));
   const RunResult second = RunTagbatch(dir.path());
   ExpectCleanExit(second);
   EXPECT_EQ(second.out, run.out);
   EXPECT_EQ(ReadFileBytes(dir / "upper.tag"), upper);
-  EXPECT_EQ(dir.List().size(), SampleModels().size() + converted);
+  EXPECT_EQ(dir.List(), names);
 }
 
 // Entries of every kind are taken when their names end in ".md3", in any
@@ -117,7 +120,9 @@ TEST(TagbatchTest, EveryEntryNamedLikeAModelIsTakenAndNoOther) {
       "with space.md3", "caf\xc3\xa9.md3", "\xff\xfe.md3", "\x1b[2J\x7f.md3"};
   std::vector<std::pair<std::string, std::string>> lines;
   for (const std::string& name : models) {
-    ASSERT_TRUE(WriteFileBytes(dir / name, model.Build()));
+    const bool written = WriteFileBytes(dir / name, model.Build());
+    if (!written && errno == EILSEQ) continue;  // APFS takes UTF-8 alone.
+    ASSERT_TRUE(written) << name;
     lines.emplace_back(name, Loaded(name, TagNameOf(name), true));
   }
   ASSERT_EQ(symlink("UPPER.MD3", (dir / "link.md3").c_str()), 0);
@@ -332,23 +337,13 @@ TEST(TagbatchTest, FileSizeLimitFailsOneModelOnly) {
   }
 }
 
-// The records stream through fixed buffers, so a count whose records
-// would not fit in memory at once still converts.
-TEST(TagbatchTest, TagCountLargerThanMemoryConverts) {
-  if (!CanLimitAddressSpace())
-    GTEST_SKIP() << "the sanitizers and the emulator need the address space";
-  constexpr int32_t kTags = 1000000;  // 112 MB of records.
-  constexpr rlim_t kAddressSpace = rlim_t{48} << 20;
-  ScratchDir dir;
-  ASSERT_TRUE(WriteLargeModel(dir / "large.md3", kTags));
-  RunResult run =
-      RunTagbatch(dir.path(), nullptr, Limit(RLIMIT_AS, kAddressSpace));
-  ExpectCleanExit(run);
-  EXPECT_EQ(run.out, Loaded("large.md3", "large.tag", true));
-  const std::vector<uint8_t> tag_file = ReadFileBytes(dir / "large.tag");
-  ASSERT_EQ(tag_file.size(), 16 + size_t{112} * kTags);
-  EXPECT_EQ(DecodeInt32(tag_file.data() + 8), kTags);
-}
+// One signal that ends a program by default and that the test must find
+// among them: the first real-time one, where the system has those.
+#ifdef SIGRTMIN
+const int kOneEndingSignal = SIGRTMIN;
+#else
+const int kOneEndingSignal = SIGUSR2;
+#endif
 
 // Every signal whose default action ends a program, as raising each in a
 // child shows, ends it in the middle of a tag file leaving the old tag file
@@ -357,9 +352,11 @@ TEST(TagbatchTest, TagCountLargerThanMemoryConverts) {
 // ignores, SIGPIPE (ExitsCleanlyWhenNobodyReadsTheOutput) and SIGXFSZ
 // (FileSizeLimitFailsOneModelOnly).
 TEST(TagbatchTest, EndingSignalsDuringAWriteLeaveNoDebris) {
-  const std::vector<int> left_out = {SIGKILL, SIGSEGV, SIGBUS,  SIGILL,
-                                     SIGFPE,  SIGABRT, SIGTRAP, SIGSYS,
-                                     SIGPIPE, SIGXFSZ};
+  std::vector<int> left_out = {SIGKILL, SIGSEGV, SIGBUS, SIGILL,  SIGFPE,
+                               SIGABRT, SIGTRAP, SIGSYS, SIGPIPE, SIGXFSZ};
+#ifdef SIGEMT
+  left_out.push_back(SIGEMT);  // A fault too, where there is one.
+#endif
   std::vector<int> signals;
   for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
     if (std::count(left_out.begin(), left_out.end(), signal_number) > 0)
@@ -382,7 +379,8 @@ TEST(TagbatchTest, EndingSignalsDuringAWriteLeaveNoDebris) {
       signals.push_back(signal_number);
     if (WIFSTOPPED(status)) waitpid(pid, &status, 0);
   }
-  ASSERT_NE(std::find(signals.begin(), signals.end(), SIGRTMIN), signals.end());
+  ASSERT_NE(std::find(signals.begin(), signals.end(), kOneEndingSignal),
+            signals.end());
   for (int signal_number : signals) {
     SCOPED_TRACE(signal_number);
     ScratchDir dir;

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""The Windows build end to end under Wine, compared with the Linux build.
+"""The Windows build end to end under Wine, compared with what the samples
+give (tests/expected, what the Linux build gives too).
 
-    windows_e2e_test.py TAGBATCH_EXE CONSOLE_KEYS_EXE HOST_BUILD_DIR WINE
+    windows_e2e_test.py TAGBATCH_EXE CONSOLE_KEYS_EXE WINE
 
-HOST_BUILD_DIR is a Linux build folder: its tagbatch gives the reference
-output and its tests/modelgen writes the models. CONSOLE_KEYS_EXE puts key
-presses that a terminal cannot send into the console.
+CONSOLE_KEYS_EXE puts key presses that a terminal cannot send into the
+console.
 """
 import os
 import pty
@@ -18,20 +18,19 @@ import tempfile
 import time
 import unittest
 
-EXE, CONSOLE_KEYS, HOST_BUILD, WINE = (os.path.abspath(arg)
-                                       for arg in sys.argv[1:5])
-HOST_TAGBATCH = os.path.join(HOST_BUILD, "tagbatch")
-MODELGEN = os.path.join(HOST_BUILD, "tests", "modelgen")
+EXE, CONSOLE_KEYS, WINE = (os.path.abspath(arg) for arg in sys.argv[1:4])
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SAMPLES = os.path.join(SOURCE, "examples")
 OLD = b"old tag file\n"
 # How long a test waits for what must come: long enough for a machine under
 # any load.
 PATIENCE = 120
 
 
-def run_windows(directory, stdin=subprocess.DEVNULL, command=(WINE, EXE)):
+def run_windows(directory, stdin=subprocess.DEVNULL):
     """Runs with no terminal and no console: a new session, no input."""
     env = dict(os.environ, WINEDEBUG="-all")
-    result = subprocess.run(command, cwd=directory, stdin=stdin,
+    result = subprocess.run((WINE, EXE), cwd=directory, stdin=stdin,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                             start_new_session=True, env=env, timeout=PATIENCE)
     return result.returncode, result.stdout
@@ -49,15 +48,7 @@ def groups(output, newline):
 
 
 def sample(name):
-    return read_bytes(os.path.join(samples_dir, name))
-
-
-def contents(directory):
-    """Each entry's name and bytes, or "directory"."""
-    paths = {name: os.path.join(directory, name)
-             for name in os.listdir(directory)}
-    return {name: "directory" if os.path.isdir(path) else read_bytes(path)
-            for name, path in paths.items()}
+    return read_bytes(os.path.join(SAMPLES, name))
 
 
 class WindowsBuildTest(unittest.TestCase):
@@ -73,26 +64,18 @@ class WindowsBuildTest(unittest.TestCase):
 
     def test_same_output_and_bytes_as_the_linux_build(self):
         """Without a console nothing waits, though standard input is a pipe
-        that stays open; with no models, "No Files Found" alone."""
+        that stays open; with no models, "No Files Found" alone, each line
+        feed reaching the pipe as CR LF; the samples give the report and tag
+        files of tests/expected, as .ci/conversions compares them."""
         reader, writer = os.pipe()
         self.addCleanup(os.close, reader)
         self.addCleanup(os.close, writer)
         self.assertEqual(run_windows(self.dir, stdin=reader),
                          (0, b"No Files Found\r\n"))
         self.assertEqual(os.listdir(self.dir), [])
-        linux_dir = os.path.join(self.dir, "linux")
-        windows_dir = os.path.join(self.dir, "windows")
-        for directory in (linux_dir, windows_dir):
-            shutil.copytree(samples_dir, directory)
-        linux_status, linux_out = run_windows(linux_dir, command=[HOST_TAGBATCH])
-        windows_status, windows_out = run_windows(windows_dir, stdin=reader)
-        self.assertEqual((linux_status, windows_status), (0, 0))
-        # Text mode: every line feed reaches the pipe as CR LF.
-        self.assertEqual(windows_out.count(b"\n"), windows_out.count(b"\r\n"))
-        self.assertEqual(groups(windows_out, b"\r\n"), groups(linux_out, b"\n"))
-        self.assertEqual(len(groups(windows_out, b"\r\n")),
-                         len(os.listdir(samples_dir)))
-        self.assertEqual(contents(windows_dir), contents(linux_dir))
+        subprocess.run([sys.executable, os.path.join(SOURCE, ".ci", "conversions"),
+                        "check", SAMPLES, os.path.join(SOURCE, "tests", "expected"),
+                        "--", WINE, EXE], check=True, timeout=PATIENCE)
 
     def test_second_run_rewrites_and_names_keep_their_case(self):
         """And fails, leaving them as they were, on a read-only tag file and
@@ -125,7 +108,7 @@ class WindowsBuildTest(unittest.TestCase):
         # Names outside the legacy code page work through the manifest.
         self.assertEqual(found["\u65e5\u672c.md3".encode()][-1],
                          b"Tag file created successfully")
-        expected_tag = contents(os.path.join(self.dir))["x.tag"]
+        expected_tag = read_bytes(os.path.join(self.dir, "x.tag"))
         for tag in ("UPPER.tag", "caf\u00e9.tag", "\u65e5\u672c.tag",
                     os.path.join("real", "target.tag")):
             self.assertEqual(read_bytes(os.path.join(self.dir, tag)),
@@ -364,9 +347,4 @@ def wait_for(pid, seconds=PATIENCE):
 
 
 if __name__ == "__main__":
-    samples_dir = tempfile.mkdtemp(prefix="tagbatch-samples.")
-    try:
-        subprocess.run([MODELGEN, "samples", samples_dir], check=True)
-        unittest.main(argv=sys.argv[:1], verbosity=2)
-    finally:
-        shutil.rmtree(samples_dir)
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,176 @@
+// What only Linux shows: access ACLs, kept in an extended attribute; a
+// limit on the address space, which the system enforces; what a process
+// holds open while it waits (/proc); a terminal hung up (vhangup).
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "driver/platform.h"
+#include "md3/little_endian.h"
+#include "tests/conversion_check.h"
+#include "tests/model_builder.h"
+#include "tests/process_posix.h"
+#include "tests/scratch_dir.h"
+#include "tests/terminal_run_posix.h"
+
+namespace {
+
+mode_t ModeOf(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
+}
+
+// The file's access ACL as getfacl shows it; empty when it has none.
+std::string AclOf(const std::string& path) {
+  return RunProgram({"getfacl", "-scn", path.c_str()}, ".").out;
+}
+
+bool Setfacl(const std::vector<const char*>& arguments) {
+  std::vector<const char*> command = {"setfacl"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return RunProgram(command, ".").status == 0;
+}
+
+// A replaced tag file keeps its mode and its access ACL, or its lack of
+// one, as a plain overwrite does; a new one gets what a plain create gives.
+// The umask, 027, takes bits from most of these modes; the default ACL sets
+// it aside, takes new files' owner's write right and gives a named user one.
+TEST(ReplacementAclTest, TagFilesKeepTheirModeAndAclAsAnOverwriteWould) {
+  ScratchDir probe;
+  if (!Setfacl({"-m", "u:nobody:r", probe.path().c_str()}))
+    GTEST_SKIP() << "no setfacl (Debian's acl package), or no ACLs in "
+                 << probe.path();
+  struct Case {
+    const char* name;
+    std::optional<mode_t> old_mode;  // No old tag file without one.
+    const char* old_acl;             // setfacl's entries for it, or null.
+    bool default_acl;                // Whether the folder has one.
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"0600", 0600, nullptr, false}, {"0640", 0640, nullptr, false},
+      {"0704", 0704, nullptr, false}, {"a new one", std::nullopt, nullptr, false},
+      {"a named user's entry", 0644, "u:nobody:rw", false},
+      {"0640 under a default ACL", 0640, nullptr, true},
+      {"a named user's entry under a default ACL", 0604, "u:nobody:r", true},
+      {"a new one under a default ACL", std::nullopt, nullptr, true}};
+  // clang-format on
+  ModelBuilder model;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string tag = dir / "m.tag";
+    ASSERT_TRUE(WriteFileBytes(dir / "m.md3", model.Build()));
+    ASSERT_TRUE(!c.default_acl ||
+                Setfacl({"-d", "-m", "u::r,u:nobody:rw,g::r,m::rw,o::-",
+                         dir.path().c_str()}));
+    // A plain create, which a new tag file must match; an old one is made
+    // before the folder had its default ACL, then given its own.
+    const mode_t umask_before = umask(027);
+    close(open(tag.c_str(), O_WRONLY | O_CREAT, 0666));
+    umask(umask_before);
+    if (c.old_mode) {
+      ASSERT_TRUE(Setfacl({"-b", tag.c_str()}));
+      ASSERT_EQ(chmod(tag.c_str(), *c.old_mode), 0);
+      ASSERT_TRUE(c.old_acl == nullptr ||
+                  Setfacl({"-m", c.old_acl, tag.c_str()}));
+      ASSERT_EQ(AclOf(tag).empty(), c.old_acl == nullptr);
+    }
+    const mode_t mode = ModeOf(tag) & 07777;
+    const std::string acl = AclOf(tag);
+    ASSERT_TRUE(c.old_mode || unlink(tag.c_str()) == 0);
+    const RunResult run = RunTagbatch(dir.path(), nullptr, [] { umask(027); });
+    ExpectCleanExit(run);
+    EXPECT_EQ(ReadFileBytes(tag), ExpectedTagFile(model));
+    EXPECT_EQ(ModeOf(tag) & 07777, mode);
+    EXPECT_EQ(AclOf(tag), acl);
+  }
+}
+
+// The records stream through fixed buffers, so a count whose records
+// would not fit in memory at once still converts.
+TEST(TagbatchTest, TagCountLargerThanMemoryConverts) {
+  if (!CanLimitAddressSpace())
+    GTEST_SKIP() << "the sanitizers and the emulator need the address space";
+  constexpr int32_t kTags = 1000000;  // 112 MB of records.
+  constexpr rlim_t kAddressSpace = rlim_t{48} << 20;
+  ScratchDir dir;
+  ASSERT_TRUE(WriteLargeModel(dir / "large.md3", kTags));
+  RunResult run =
+      RunTagbatch(dir.path(), nullptr, Limit(RLIMIT_AS, kAddressSpace));
+  ExpectCleanExit(run);
+  EXPECT_EQ(run.out,
+            "File Found: large.md3\nWriting Tag File: large.tag\n"
+            "Tag file created successfully\n");
+  const std::vector<uint8_t> tag_file = ReadFileBytes(dir / "large.tag");
+  ASSERT_EQ(tag_file.size(), 16 + size_t{112} * kTags);
+  EXPECT_EQ(DecodeInt32(tag_file.data() + 8), kTags);
+}
+
+// Whether the program, once it blocks on its last write, to a full output
+// pipe, holds the terminal open but as its standard streams.
+bool HoldsTheTerminalInItsLastWrite(const TerminalRun& run) {
+  const std::string proc = "/proc/" + std::to_string(run.pid());
+  EXPECT_TRUE(WaitUntil([&proc] {
+    const std::vector<uint8_t> waiting = ReadFileBytes(proc + "/wchan");
+    return std::string(waiting.begin(), waiting.end()).find("pipe_write") !=
+           std::string::npos;
+  }));
+  for (int fd = 3; fd < 1024; ++fd) {
+    std::error_code error;
+    const std::string target = std::filesystem::read_symlink(
+        proc + "/fd/" + std::to_string(fd), error);
+    if (target == "/dev/tty" || target == run.terminal()) return true;
+  }
+  return false;
+}
+
+// A report into a pipe is written after the wait, and may wait for a
+// reader for ever: by then the program holds the terminal no longer, in
+// the foreground or as a job in the background.
+TEST(KeyWaitTest, NoTerminalHeldWhileTheReportWaitsForAReader) {
+  for (bool background : {false, true}) {
+    SCOPED_TRACE(background ? "in the background" : "in the foreground");
+    TerminalRun run(TerminalRun::Output::kFullPipe);
+    if (background) {
+      run.Start(TerminalRun::Job::kBackground);
+    } else {
+      run.Start();
+      ASSERT_TRUE(run.WaitForKeyMode());
+      run.Type("x");
+    }
+    EXPECT_FALSE(HoldsTheTerminalInItsLastWrite(run));
+    EXPECT_NE(run.ReadOutputUntil("successfully\n").find("successfully"),
+              std::string::npos);
+    EXPECT_TRUE(run.EndsCleanly());
+  }
+}
+
+// An earlier call may leave errno at EINTR, as some network file systems
+// do. Escape alone still ends a wait after its pause; and under nohup a
+// terminal hung up (vhangup, which needs root) reads as ended.
+TEST(KeyWaitTest, WaitsEndWhateverErrnoSays) {
+  if (getuid() != 0) GTEST_SKIP() << "only root may hang up a terminal";
+  TerminalRun run;
+  run.IgnoreAtStart(SIGHUP);
+  run.Type("\x1b");
+  run.Start(TerminalRun::Job::kForeground, [&run] {
+    errno = EINTR;
+    WaitForKey();
+    // Hangs up the second wait, from the same session.
+    if (fork() == 0) _exit(run.WaitForKeyMode() ? vhangup() : 1);
+    errno = EINTR;
+    WaitForKey();
+    _exit(0);
+  });
+  ASSERT_TRUE(run.WaitForExit());
+  EXPECT_TRUE(run.ExitedCleanly());
+}
+
+}  // namespace
