@@ -9,6 +9,9 @@
 # SHA256SUMS over them all, which `sha256sum -c SHA256SUMS` checks there.
 # Every file carries the time of the last CHANGELOG entry (or
 # SOURCE_DATE_EPOCH), so that two runs on one commit give the same bytes.
+# What it made, for the checks to read, goes into build/release.txt: a line
+# "version VERSION", a line "time SECONDS" (since 1970), and for each file
+# "file KIND PROCESSOR FOLDER NAME", as the list has them, filled in.
 #
 # The source archive holds the committed files alone: where the source tree
 # is the top of a git work tree, the files of HEAD's tree, which the work
@@ -64,50 +67,87 @@ else()
           "files are the source")
 endif()
 
-file(REMOVE_RECURSE ${release})
-file(MAKE_DIRECTORY ${release} ${source}/build/release-manifest)
-# The same list ships in the archive, as its MANIFEST.
-file(WRITE ${source}/build/release-manifest/MANIFEST "${files}")
-set(archive tagbatch-${version}.tar.gz)
-execute_process(
-  COMMAND tar --create --file - --mtime=@${epoch} --owner=0 --group=0
-          --numeric-owner --mode=go-w --format=gnu --no-recursion
-          --transform "s|^|tagbatch-${version}/|"
-          --directory ${source} --files-from -
-          --directory ${source}/build/release-manifest MANIFEST
-  COMMAND gzip -9n
-  INPUT_FILE ${source}/build/release-manifest/MANIFEST
-  OUTPUT_FILE ${release}/${archive}
-  RESULT_VARIABLE failed)
-file(REMOVE_RECURSE ${source}/build/release-manifest)
-if(failed)
-  message(FATAL_ERROR "the source archive failed: ${failed}")
-endif()
-
-# The packages, each from its own preset and build folder.
-file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/release.list entries REGEX "^[^#-]")
-foreach(entry IN LISTS entries)
-  string(REPLACE " " ";" entry "${entry}")
-  list(GET entry 0 preset)
-  list(GET entry 1 folder)
-  list(GET entry 2 name)
-  string(REPLACE VERSION ${version} name ${name})
-  message(STATUS "release: the ${preset} preset")
-  execute_process(COMMAND ${CMAKE_COMMAND} --workflow --preset ${preset}
-                  WORKING_DIRECTORY ${source}
-                  OUTPUT_QUIET RESULT_VARIABLE failed)
+# Writes the source archive `archive`, whose files lie in a folder named as
+# the archive, less ".tar.gz".
+function(make_source_archive archive)
+  get_filename_component(top ${archive} NAME)
+  string(REGEX REPLACE "[.]tar[.]gz$" "" top ${top})
+  # The same list ships in the archive, as its MANIFEST.
+  set(listed ${source}/build/release-manifest)
+  file(MAKE_DIRECTORY ${listed})
+  file(WRITE ${listed}/MANIFEST "${files}")
+  execute_process(
+    COMMAND tar --create --file - --mtime=@${epoch} --owner=0 --group=0
+            --numeric-owner --mode=go-w --format=gnu --no-recursion
+            --transform "s|^|${top}/|"
+            --directory ${source} --files-from -
+            --directory ${listed} MANIFEST
+    COMMAND gzip -9n
+    INPUT_FILE ${listed}/MANIFEST
+    OUTPUT_FILE ${archive}
+    RESULT_VARIABLE failed)
+  file(REMOVE_RECURSE ${listed})
   if(failed)
-    message(FATAL_ERROR "the ${preset} preset failed; run it alone to see why:"
-            " cmake --workflow --preset ${preset}")
+    message(FATAL_ERROR "the source archive failed: ${failed}")
   endif()
-  file(GLOB package ${source}/${folder}/${name})
-  list(LENGTH package count)
-  if(NOT count EQUAL 1)
-    message(FATAL_ERROR "the ${preset} preset made ${count} files named "
-            "${folder}/${name}, not one: ${package}")
+endfunction()
+
+# The rows of the list: kind, processor, preset, folder and name each.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/release.list lines)
+set(rows "")
+foreach(line IN LISTS lines)
+  string(STRIP "${line}" line)
+  if(line STREQUAL "" OR line MATCHES "^#")
+    continue()
   endif()
-  file(COPY ${package} DESTINATION ${release})
+  string(REGEX REPLACE "[ \t]+" ";" fields "${line}")
+  list(LENGTH fields count)
+  if(NOT count EQUAL 5)
+    message(FATAL_ERROR "cmake/release.list: not kind, processor, preset, "
+            "folder and name: ${line}")
+  endif()
+  list(APPEND rows "${line}")
 endforeach()
+
+file(REMOVE_RECURSE ${release})
+file(MAKE_DIRECTORY ${release})
+cmake_host_system_information(RESULT host QUERY OS_PLATFORM)
+set(made "version ${version}\ntime ${epoch}\n")
+foreach(row IN LISTS rows)
+  string(REGEX REPLACE "[ \t]+" ";" fields "${row}")
+  list(GET fields 0 kind)
+  list(GET fields 1 processor)
+  list(GET fields 2 preset)
+  list(GET fields 3 folder)
+  list(GET fields 4 name)
+  string(REPLACE VERSION ${version} name ${name})
+  if(processor STREQUAL "host")
+    set(processor ${host})
+  endif()
+  if(kind STREQUAL "source")
+    make_source_archive(${source}/${folder}/${name})
+    set(package ${source}/${folder}/${name})
+  else()
+    message(STATUS "release: the ${preset} preset")
+    execute_process(COMMAND ${CMAKE_COMMAND} --workflow --preset ${preset}
+                    WORKING_DIRECTORY ${source}
+                    OUTPUT_QUIET RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR "the ${preset} preset failed; run it alone to see "
+              "why: cmake --workflow --preset ${preset}")
+    endif()
+    file(GLOB package ${source}/${folder}/${name})
+    list(LENGTH package count)
+    if(NOT count EQUAL 1)
+      message(FATAL_ERROR "the ${preset} preset made ${count} files named "
+              "${folder}/${name}, not one: ${package}")
+    endif()
+    file(COPY ${package} DESTINATION ${release})
+  endif()
+  get_filename_component(name ${package} NAME)
+  string(APPEND made "file ${kind} ${processor} ${folder} ${name}\n")
+endforeach()
+file(WRITE ${source}/build/release.txt "${made}")
 
 file(GLOB names RELATIVE ${release} ${release}/*)
 list(SORT names)
