@@ -127,14 +127,14 @@ TEST(TagbatchTest, EveryEntryNamedLikeAModelIsTakenAndNoOther) {
   }
   ASSERT_EQ(symlink("UPPER.MD3", (dir / "link.md3").c_str()), 0);
   lines.emplace_back("link.md3", Loaded("link.md3", "link.tag", true));
-  ASSERT_EQ(mkdir((dir / "x.md3").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir / "folder.md3").c_str(), 0755), 0);
   ASSERT_EQ(symlink("nowhere", (dir / "dangling.md3").c_str()), 0);
   ASSERT_EQ(symlink("/dev/zero", (dir / "zero.md3").c_str()), 0);
   ASSERT_EQ(symlink("/dev/null", (dir / "null.md3").c_str()), 0);
   // Opening a FIFO must not wait for a writer, nor reading a device end.
   ASSERT_EQ(mkfifo((dir / "fifo.md3").c_str(), 0644), 0);
   for (const char* name :
-       {"x.md3", "dangling.md3", "zero.md3", "null.md3", "fifo.md3"})
+       {"folder.md3", "dangling.md3", "zero.md3", "null.md3", "fifo.md3"})
     lines.emplace_back(name, NotLoaded(name));
 
   RunResult run = RunTagbatch(dir.path());
@@ -204,6 +204,8 @@ TEST(TagbatchTest, ModelsSharingATagFileDoNotReplaceEachOthers) {
       models[name].tags = NumberedTags(tags, tags);
       ASSERT_TRUE(WriteFileBytes(in(name), models[name].Build()));
     }
+    // One file where letter case is ignored (APFS, as macOS has it).
+    if (scratch.List().size() < c.models.size()) continue;
     for (const auto& [name, target] : c.links) {
       const std::string to = target.empty() ? in(c.shared) : target;
       ASSERT_EQ(symlink(to.c_str(), in(name).c_str()), 0);
