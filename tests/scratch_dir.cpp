@@ -38,10 +38,10 @@ ScratchDir::~ScratchDir() {
   fs::remove_all(path_, error);
 }
 
-std::vector<std::string> ListFolder(const std::string& path) {
+std::vector<std::string> ScratchDir::List() const {
   std::vector<std::string> names;
   std::error_code error;
-  for (fs::directory_iterator it(path, error), end; !error && it != end;
+  for (fs::directory_iterator it(path_, error), end; !error && it != end;
        it.increment(error))
     names.push_back(it->path().filename().string());
   std::sort(names.begin(), names.end());

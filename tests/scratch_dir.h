@@ -5,9 +5,6 @@
 #include <string>
 #include <vector>
 
-// The names in the folder `path`, sorted, without "." and "..".
-std::vector<std::string> ListFolder(const std::string& path);
-
 class ScratchDir {
  public:
   ScratchDir();
@@ -21,7 +18,7 @@ class ScratchDir {
     return path_ + "/" + name;
   }
   // The names in the directory, sorted, without "." and "..".
-  std::vector<std::string> List() const { return ListFolder(path_); }
+  std::vector<std::string> List() const;
 
  private:
   std::string path_;

@@ -327,6 +327,8 @@ class TerminalRun {
   }
 
   [[nodiscard]] pid_t pid() const { return pid_; }
+  // The folder the program runs in.
+  [[nodiscard]] const std::string& folder() const { return dir_.path(); }
   // The terminal's own name, under /dev.
   [[nodiscard]] const char* terminal() const { return ptsname(master_); }
   [[nodiscard]] const int& status() const { return status_; }
