@@ -13,6 +13,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "io/replacement_file.h"
@@ -261,9 +262,8 @@ TEST_F(FaultTest, OddAclReadsStillReplaceTheTagFile) {
     EXPECT_TRUE(reader.WriteTagFile(tag_path_.c_str()));
     g_faults = Faults();
     EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
-    struct stat status = {};
-    EXPECT_EQ(stat(tag_path_.c_str(), &status) == 0 ? status.st_mode : 0,
-              S_IFREG | c.mode);
+    EXPECT_EQ(std::filesystem::status(tag_path_).permissions(),
+              static_cast<std::filesystem::perms>(c.mode));
     EXPECT_LT(__real_getxattr(tag_path_.c_str(), kAcl, nullptr, 0), 0);
   }
   umask(umask_before);

@@ -2,7 +2,6 @@
 // terminal.
 #include <gtest/gtest.h>
 
-#include "driver/platform.h"
 #include "tests/terminal_run_posix.h"
 
 namespace {

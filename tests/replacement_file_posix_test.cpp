@@ -76,10 +76,19 @@ TEST_F(ReplacementTest, WritesThroughSymbolicLinks) {
   EXPECT_EQ(dir_.List(), (std::vector<std::string>{"middle.tag", "model.md3",
                                                    "model.tag", "real"}));
 
-  // A dangling link gets its file created, as a plain overwrite would.
+  // A dangling link gets its file created, as a plain overwrite would, at
+  // the end of as many links as the system follows, but not of one more.
   ASSERT_EQ(symlink("real/new.tag", (dir_ / "dangling.tag").c_str()), 0);
   ASSERT_TRUE(Convert(dir_ / "dangling.tag"));
   EXPECT_EQ(ReadFileBytes(dir_ / "real/new.tag"), ExpectedTagFile(builder_));
+  for (int links : {40, 41}) {
+    const std::string chain = dir_ / ("real/" + std::to_string(links) + "-");
+    for (int i = 0; i < links; ++i)
+      ASSERT_EQ(symlink((chain + std::to_string(i + 1)).c_str(),
+                        (chain + std::to_string(i)).c_str()),
+                0);
+    EXPECT_EQ(Convert(chain + "0"), links == 40);
+  }
 }
 
 TEST_F(ReplacementTest, LeavesEntriesThatAreNotFilesAlone) {

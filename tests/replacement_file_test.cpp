@@ -17,8 +17,7 @@ namespace {
 // The clean-up as the signal handler or console control handler runs it,
 // in the middle of a replacement: true when the temporary file goes, the
 // old file stays, and no replacement begins afterwards, since the program
-// is ending; each later model's fails at once (should one wait for ever,
-// ctest's time limit for the test ends it).
+// is ending: each later one fails at once, rather than wait for ever.
 bool CleanUpWhileReplacing() {
   ScratchDir dir;
   const std::string path = dir / "a.tag";

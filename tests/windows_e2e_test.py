@@ -155,9 +155,8 @@ class WindowsBuildTest(unittest.TestCase):
                 if typed:
                     # Another program on the console says when it waits, and
                     # sends Ctrl+Break then.
-                    program = "console_keys.exe watch modes.txt " + program
-                    if typed == "break":
-                        program += " break"
+                    program = ("console_keys.exe watch modes.txt " + program
+                               + " break" * (typed == "break"))
                     if os.path.exists(log):
                         os.remove(log)
                 if events:
