@@ -58,7 +58,7 @@ TEST(KeyWaitTest, AnyKeyEndsTheWaitConsumedWhole) {
       {"q", "", Input::kPipe}, {"k", "", Input::kNull, true},
       {"\x1b[A"}, {"\x1bOP"}, {"\x1b[15~"}, {"\x1b[1;5C"}, {"\xc3\xa9"},
       {"\xe2\x82\xac"}, {"\xe0\xa4\x84"}, {"\xf0\x9f\x98\x80"}, {"\x1bx"},
-      {"\x1b|[|A"}, {"\xf0\x9f|\x98|\x80"}, {"xab", "ab"},
+      {"\x1b|[|A"}, {"\xf0\x9f|\x98|\x80"}, {"xab", "ab"}, {"\x1b[@ab", "ab"},
       {"\x1b[123456789012345678901234567890123A", "3A"}};
   // clang-format on
   for (const Case& c : cases) {
