@@ -1,9 +1,10 @@
-// What Windows adds to replacing a file: other programs' handles, kept
-// attributes, and file systems other than a local disk.
+// What Windows adds: other programs' handles, kept attributes, file systems
+// other than a local disk, and the handle of the search for models.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "driver/platform.h"
 #include "io/replacement_file.h"
 #include "md3/md3_model.h"
 #include "tests/conversion_check.h"
@@ -147,6 +148,23 @@ TEST(ReplacementFileWin32Test, FileSystemsOtherThanLocalDisks) {
   }
   g_marked = 0;
   Redirect(TellIndex, g_information);
+}
+
+// An ended search holds its folder no longer: during the key wait, which
+// follows it, the folder may be moved, as an open search would forbid.
+TEST(DirectorySearchWin32Test, AnEndedSearchHoldsItsFolderNoLonger) {
+  ScratchDir dir;
+  const std::string folder = dir / "models";
+  char current[MAX_PATH];
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) &&
+              WriteFileBytes(folder + "/a.md3", {}) &&
+              GetCurrentDirectoryA(MAX_PATH, current) &&
+              SetCurrentDirectoryA(folder.c_str()));
+  DirectorySearch search;
+  EXPECT_TRUE(search.Start("*.md3"));
+  search.Close();
+  ASSERT_TRUE(SetCurrentDirectoryA(current));
+  EXPECT_TRUE(MoveFileA(folder.c_str(), (dir / "moved").c_str()));
 }
 
 }  // namespace
