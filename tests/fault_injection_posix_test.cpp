@@ -232,11 +232,10 @@ TEST_F(FaultTest, FailingCloseRenameOrAclRemovalIsAFailure) {
   EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
 }
 
-// Reads of the old tag file's ACL that are not failures: one that is empty
-// (as some network file systems have it, errno left as it was), one found
-// empty by its first probe whatever a second read would give, and one of
-// a tag file that another process has removed, which is then written as a
-// new one: its mode is what the umask, 022, leaves, not the old 0600.
+// Reads of the old tag file's ACL that are no failures: an empty one (as
+// some network file systems have it, errno left as it was), one a first
+// probe finds empty whatever a second read gives, and a tag file removed by
+// another process, then written as a new one: 0666 less the umask, 022.
 TEST_F(FaultTest, OddAclReadsStillReplaceTheTagFile) {
   ModelBuilder model;
   model.tags = NumberedTags(2);

@@ -110,8 +110,7 @@ TEST(TagbatchTest, TagCountLargerThanMemoryConverts) {
 }
 
 // Whether the program holds one of `names` open but as its standard
-// streams; when `in_last_write`, once it blocks on its last write, to a
-// full output pipe.
+// streams; when `in_last_write`, once blocked writing into a full pipe.
 bool Holds(const TerminalRun& run, const std::vector<std::string>& names,
            bool in_last_write = false) {
   const std::string proc = "/proc/" + std::to_string(run.pid());
@@ -129,10 +128,9 @@ bool Holds(const TerminalRun& run, const std::vector<std::string>& names,
   return false;
 }
 
-// The folder it searched is let go before the key wait. A report into a
-// pipe is written after the wait, and may wait for a reader for ever: by
-// then the program holds the terminal no longer, in the foreground or as a
-// job in the background.
+// The folder searched is let go before the key wait; a report into a pipe,
+// written after it, may wait for a reader for ever: by then the terminal
+// is let go too, in the foreground or as a job in the background.
 TEST(KeyWaitTest, NothingHeldLongerThanNeeded) {
   for (bool background : {false, true}) {
     SCOPED_TRACE(background ? "in the background" : "in the foreground");

@@ -32,12 +32,6 @@ inline void SleepMs(int ms) {
   nanosleep(&pause, nullptr);
 }
 
-inline bool SameMode(const struct termios& a, const struct termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
-         a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
-         memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
-
 // A pipe whose ends are closed in the programs the test starts, but where
 // the test passes one on as a standard stream; false on failure.
 inline bool PipeOfTheTest(int ends[2]) {
@@ -281,9 +275,11 @@ class TerminalRun {
 
   // Whether the terminal's mode is as it was before the program started.
   [[nodiscard]] bool ModeRestored() const {
-    struct termios after;
-    tcgetattr(slave_, &after);
-    return SameMode(before_, after);
+    struct termios a;
+    const struct termios& b = before_;
+    return tcgetattr(slave_, &a) == 0 && a.c_iflag == b.c_iflag &&
+           a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
   }
 
   // The bytes of the complete lines typed and not read. A line typed in

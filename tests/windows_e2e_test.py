@@ -1,11 +1,9 @@
 #!/usr/bin/env python3
-"""The Windows build end to end under Wine, compared with what the samples
-give (tests/expected, what the Linux build gives too).
+"""The Windows build end to end under Wine:
 
     windows_e2e_test.py TAGBATCH_EXE CONSOLE_KEYS_EXE WINE
 
-CONSOLE_KEYS_EXE puts key presses that a terminal cannot send into the
-console.
+CONSOLE_KEYS_EXE puts into the console the keys a terminal cannot send.
 """
 import os
 import pty
@@ -22,9 +20,7 @@ EXE, CONSOLE_KEYS, WINE = (os.path.abspath(arg) for arg in sys.argv[1:4])
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = os.path.join(SOURCE, "examples")
 OLD = b"old tag file\n"
-# How long a test waits for what must come: long enough for a machine under
-# any load.
-PATIENCE = 120
+PATIENCE = 120  # Seconds to wait for what must come, under any load.
 
 
 def run_windows(directory, stdin=subprocess.DEVNULL):
@@ -45,10 +41,6 @@ def groups(output, newline):
         else:
             current.append(line)
     return found
-
-
-def sample(name):
-    return read_bytes(os.path.join(SAMPLES, name))
 
 
 class WindowsBuildTest(unittest.TestCase):
@@ -73,15 +65,16 @@ class WindowsBuildTest(unittest.TestCase):
         self.assertEqual(run_windows(self.dir, stdin=reader),
                          (0, b"No Files Found\r\n"))
         self.assertEqual(os.listdir(self.dir), [])
-        subprocess.run([sys.executable, os.path.join(SOURCE, ".ci", "conversions"),
-                        "check", SAMPLES, os.path.join(SOURCE, "tests", "expected"),
+        script = os.path.join(SOURCE, ".ci", "conversions")
+        expected = os.path.join(SOURCE, "tests", "expected")
+        subprocess.run([sys.executable, script, "check", SAMPLES, expected,
                         "--", WINE, EXE], check=True, timeout=PATIENCE)
 
     def test_second_run_rewrites_and_names_keep_their_case(self):
         """And fails, leaving them as they were, on a read-only tag file and
         a folder in a tag file's place. (The unit tests check damaged models
         on Windows.)"""
-        model = sample("head.md3")
+        model = read_bytes(os.path.join(SAMPLES, "head.md3"))
         for name in ("UPPER.MD3", "x.Md3", "caf\u00e9.md3", "\u65e5\u672c.md3",
                      "a.md3", "read_only.md3", "in_the_way.md3"):
             self.write(name, model)
@@ -131,7 +124,7 @@ class WindowsBuildTest(unittest.TestCase):
         return pid, terminal
 
     def test_console_events_that_end_the_wait(self):
-        self.write("a.md3", sample("head.md3"))
+        self.write("a.md3", read_bytes(os.path.join(SAMPLES, "head.md3")))
         for program in (EXE, CONSOLE_KEYS):
             shutil.copy(program, self.dir)
         log = os.path.join(self.dir, "modes.txt")
@@ -188,8 +181,9 @@ class WindowsBuildTest(unittest.TestCase):
                     self.assertEqual(int(modes["after"], 16), before)
 
     def test_output_to_a_pipe_beside_a_console_goes_in_4096_byte_blocks(self):
+        crate = read_bytes(os.path.join(SAMPLES, "crate.md3"))
         for i in range(85):
-            self.write("m%02d.md3" % i, sample("crate.md3"))
+            self.write("m%02d.md3" % i, crate)
         reader, writer = os.pipe()
         self.addCleanup(os.close, reader)
         pid, terminal = self.start_on_console(EXE, stdout=writer)
@@ -213,7 +207,8 @@ class WindowsBuildTest(unittest.TestCase):
         its code page, which is left as it was; DEL and C1 characters show
         as '?' there, while a pipe gets the name's bytes unchanged."""
         name = "日本é\x7f\u0080\u009f"
-        self.write(name + ".md3", sample("head.md3"))
+        self.write(name + ".md3",
+                   read_bytes(os.path.join(SAMPLES, "head.md3")))
         for program in (EXE, CONSOLE_KEYS):
             shutil.copy(program, self.dir)
         for page in ("437", "65001"):
@@ -278,7 +273,7 @@ class WindowsBuildTest(unittest.TestCase):
         os.replace(com7 + ".new", com7)
         self.addCleanup(os.remove, com7)
         os.close(device)
-        self.write("com7.md3", sample("head.md3"))
+        self.write("com7.md3", read_bytes(os.path.join(SAMPLES, "head.md3")))
         pid, terminal = self.start_on_console(EXE)
         self.assertIn(b"Failed", read_until(terminal, b"Failed to load md3"))
         def let_go():  # Reading the other end fails once no one holds it.
