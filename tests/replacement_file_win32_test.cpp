@@ -1,5 +1,4 @@
-// What Windows adds: other programs' handles, kept attributes, file systems
-// other than a local disk, and the handle of the search for models.
+// What Windows adds: others' handles, attributes, odd file systems, searches.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -97,12 +96,15 @@ TEST(ReplacementFileWin32Test, KeepsHiddenAndSystemAttributes) {
   ASSERT_TRUE(file.Commit());
   EXPECT_EQ(GetFileAttributesA(path.c_str()) & kKept, kKept);
   EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{'n', 'e', 'w'}));
-  // A new file named bare gets its temporary file beside it, dot first.
+  // A new file named bare: its temporary file beside it, dot first, plain,
+  // under the next name when the first is taken.
   char folder[MAX_PATH];
   ASSERT_TRUE(GetCurrentDirectoryA(MAX_PATH, folder) &&
-              SetCurrentDirectoryA(dir.path().c_str()));
+              SetCurrentDirectoryA(dir.path().c_str()) &&
+              WriteFileBytes(".tagbatch-" + pid + ".tmp", kOldTagFile));
   EXPECT_TRUE(file.Resolve("b.tag") && file.Create());
-  EXPECT_EQ(std::string(file.temporary()), ".tagbatch-" + pid + ".tmp");
+  EXPECT_EQ(GetFileAttributesA(file.temporary()) & FILE_ATTRIBUTE_SYSTEM, 0u);
+  EXPECT_EQ(std::string(file.temporary()), ".tagbatch-" + pid + "-1.tmp");
   file.Discard();
   EXPECT_TRUE(SetCurrentDirectoryA(folder));
 }

@@ -146,8 +146,7 @@ class WindowsBuildTest(unittest.TestCase):
             with self.subTest(events=events, from_nul=from_nul, typed=typed):
                 program = "tagbatch.exe" + (" < nul" if from_nul else "")
                 if typed:
-                    # Another program on the console says when it waits, and
-                    # sends Ctrl+Break then.
+                    # console_keys notes the wait (and sends Ctrl+Break then).
                     program = ("console_keys.exe watch modes.txt " + program
                                + " break" * (typed == "break"))
                     if os.path.exists(log):
