@@ -20,9 +20,9 @@ class DirectorySearch {
   DirectorySearch& operator=(const DirectorySearch&) = delete;
   ~DirectorySearch() { Close(); }
 
-  // Starts the search and moves to the first match; `pattern` must stay
-  // valid until the search is closed. Returns false when the directory
-  // cannot be read or nothing matches.
+  // Starts the search, ending any before, and moves to the first match;
+  // `pattern` must stay valid until the search is closed. Returns false
+  // when the directory cannot be read or nothing matches.
   bool Start(const char* pattern);
   // Moves to the next match. Returns false when there are no more or the
   // search fails.

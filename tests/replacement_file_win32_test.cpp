@@ -1,4 +1,5 @@
-// What Windows adds: others' handles, attributes, odd file systems, searches.
+// What Windows adds: others' handles, attributes, odd file systems, searches
+// and the console.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,9 +14,11 @@
 namespace {
 
 // Points this program's calls of the system's function `from` at `to`,
-// through its import table; returns `from`.
+// through its import table; returns what the table held, as the compiler
+// may read `from` anew after the change.
 template <typename Function>
 Function Redirect(Function from, Function to) {
+  Function was = from;
   auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
   const IMAGE_DATA_DIRECTORY& table =
       reinterpret_cast<IMAGE_NT_HEADERS*>(
@@ -27,10 +30,11 @@ Function Redirect(Function from, Function to) {
     if (slots[i] != from ||
         !VirtualProtect(&slots[i], sizeof *slots, PAGE_READWRITE, &protection))
       continue;
+    was = slots[i];
     slots[i] = to;
     VirtualProtect(&slots[i], sizeof *slots, protection, &protection);
   }
-  return from;
+  return was;
 }
 
 decltype(&WriteFile) g_write;
@@ -153,20 +157,64 @@ TEST(ReplacementFileWin32Test, FileSystemsOtherThanLocalDisks) {
 }
 
 // An ended search holds its folder no longer: during the key wait, which
-// follows it, the folder may be moved, as an open search would forbid.
+// follows it, the folder may be moved, as an open search would forbid. A
+// search started again ends the one before, even when it finds nothing.
 TEST(DirectorySearchWin32Test, AnEndedSearchHoldsItsFolderNoLonger) {
   ScratchDir dir;
   const std::string folder = dir / "models";
   char current[MAX_PATH];
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) &&
               WriteFileBytes(folder + "/a.md3", {}) &&
+              WriteFileBytes(folder + "/b.md3", {}) &&
               GetCurrentDirectoryA(MAX_PATH, current) &&
               SetCurrentDirectoryA(folder.c_str()));
   DirectorySearch search;
   EXPECT_TRUE(search.Start("*.md3"));
+  EXPECT_FALSE(search.Start("*.tag") || search.Next());
   search.Close();
   ASSERT_TRUE(SetCurrentDirectoryA(current));
   EXPECT_TRUE(MoveFileA(folder.c_str(), (dir / "moved").c_str()));
+}
+
+decltype(&GetConsoleMode) g_mode;
+decltype(&MultiByteToWideChar) g_to_wide;
+std::wstring g_shown;
+
+// Standard output a console, where what is written shows in g_shown, and
+// text converted as Windows does, where Wine is lenient: UTF-8 takes no
+// flag but MB_ERR_INVALID_CHARS.
+BOOL WINAPI ConsoleMode(HANDLE handle, LPDWORD mode) {
+  return handle == GetStdHandle(STD_OUTPUT_HANDLE) ? (*mode = 0, TRUE)
+                                                   : g_mode(handle, mode);
+}
+BOOL WINAPI ShowOnConsole(HANDLE, const VOID* text, DWORD length,
+                          LPDWORD written, LPVOID) {
+  g_shown.append(static_cast<const wchar_t*>(text), length);
+  return *written = length, TRUE;
+}
+int WINAPI ToWide(UINT page, DWORD flags, LPCCH text, int size, LPWSTR wide,
+                  int capacity) {
+  const bool utf8 = page == CP_UTF8 || (page == CP_ACP && GetACP() == CP_UTF8);
+  return utf8 && (flags & ~MB_ERR_INVALID_CHARS) != 0
+             ? 0
+             : g_to_wide(page, flags, text, size, wide, capacity);
+}
+
+// Whether a name shows on the console as the characters it spells in the
+// program's code page: UTF-8, by the manifest the tests share with it.
+bool NameShowsAsItSpells() {
+  g_mode = Redirect(&GetConsoleMode, ConsoleMode);
+  Redirect(&WriteConsoleW, ShowOnConsole);
+  g_to_wide = Redirect(&MultiByteToWideChar, ToWide);
+  SetUpStandardOutput();
+  WriteOutput("caf\xc3\xa9\n");
+  return g_shown == L"caf\u00e9\n";
+}
+
+// In a process of its own, which has its standard output changed.
+TEST(ConsoleOutputWin32Test, NamesShowAsTheCharactersTheySpell) {
+  EXPECT_EXIT(exit(NameShowsAsItSpells() ? 0 : 1), ::testing::ExitedWithCode(0),
+              "");
 }
 
 }  // namespace
