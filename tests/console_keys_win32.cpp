@@ -105,9 +105,8 @@ bool Note(const char* path, const char* when, DWORD mode) {
   return fclose(out) == 0;
 }
 
-// Runs `command` on this console and writes the console input's mode to
-// `path` before it starts, once it changes, and after it has ended; sends
-// Ctrl+Break once it changes, when `send_break`. Returns its exit status.
+// Runs `command` here, noting the input mode in `path` before, once it changes
+// (then sending Ctrl+Break if `send_break`) and after; returns its status.
 int Watch(const char* path, char* command, bool send_break) {
   HANDLE console = Open("CONIN$");
   DWORD mode;

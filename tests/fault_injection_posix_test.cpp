@@ -1,7 +1,6 @@
-// Failures in the middle of a conversion: a disk that fills up at every
-// possible byte, a failing close or rename, files that change under us, an
-// interrupted open. The system calls are wrapped at link time (--wrap), so
-// each fault strikes the temporary tag file, or the model, and nothing else.
+// Failures in mid-conversion: a disk full at every byte, a failing close or
+// rename, files changing under us, an interrupted open. System calls wrapped at
+// link time (--wrap) strike only the temporary tag file or the model.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,20 +202,18 @@ TEST_F(FaultTest, DiskFillsUpAtEveryByte) {
   EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
 }
 
-// Also the removal of an ACL that a folder's default ACL gave the new file,
-// when the old one has none. A tag file that failed to be put in place is
-// not one the run has written: the same reader replaces it later.
+// Also the removal of an ACL a default ACL gave, the old file having none. A
+// tag file not put in place is not the run's: the reader replaces it later.
 TEST_F(FaultTest, FailingCloseRenameOrAclRemovalIsAFailure) {
   ModelBuilder model;
   model.tags = NumberedTags(2);
   ASSERT_TRUE(WriteFileBytes(model_path_, model.Build()));
   for (bool existing : {true, false}) {
-    g_faults = Faults();
-    g_faults.fail_close = true;
-    ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_, existing);
-    g_faults = Faults();
-    g_faults.fail_rename = true;
-    ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_, existing);
+    for (bool Faults::*fault : {&Faults::fail_close, &Faults::fail_rename}) {
+      g_faults = Faults();
+      g_faults.*fault = true;
+      ExpectConversionFailsHarmlessly(dir_, model_path_, tag_path_, existing);
+    }
   }
   g_faults = Faults();
   g_faults.fail_acl_removal = true;
@@ -232,10 +229,9 @@ TEST_F(FaultTest, FailingCloseRenameOrAclRemovalIsAFailure) {
   EXPECT_EQ(ReadFileBytes(tag_path_), ExpectedTagFile(model));
 }
 
-// Reads of the old tag file's ACL that are no failures: an empty one (as
-// some network file systems have it, errno left as it was), one a first
-// probe finds empty whatever a second read gives, and a tag file removed by
-// another process, then written as a new one: 0666 less the umask, 022.
+// ACL reads that are no failures: an empty ACL (errno as it was, as some
+// network file systems give it), one the probe alone finds empty, and a tag
+// file removed by another process, made anew: 0666 less the umask, 022.
 TEST_F(FaultTest, OddAclReadsStillReplaceTheTagFile) {
   ModelBuilder model;
   model.tags = NumberedTags(2);
@@ -268,10 +264,9 @@ TEST_F(FaultTest, OddAclReadsStillReplaceTheTagFile) {
   umask(umask_before);
 }
 
-// The records of the largest count that the file holds run on past the
-// tag block into the surfaces, and are copied whatever they hold. One more
-// fails before any write: more than a buffer's worth stand in the file, so
-// a conversion that tried them would write first.
+// The records of the largest count the file holds run past the tag block into
+// the surfaces and are copied as they are. One more fails before any write,
+// though a buffer's worth and more stand in the file.
 TEST_F(FaultTest, CountUpToTheFileConvertsOneMoreFailsBeforeAnyWrite) {
   ModelBuilder model;
   model.tags = NumberedTags(50);
@@ -295,9 +290,8 @@ TEST_F(FaultTest, CountUpToTheFileConvertsOneMoreFailsBeforeAnyWrite) {
   }
 }
 
-// A temporary name that another file already has is never the clean-up's
-// to remove, even should a signal arrive right after the name was found
-// taken; and once the clean-up has run, no next name is tried.
+// A temporary name found taken is never the clean-up's to remove, even with a
+// signal right after; once the clean-up has run, no next name is tried.
 TEST_F(FaultTest, CleanUpLeavesATakenTemporaryNameAlone) {
   EXPECT_EQ(RunInChild([this] {
               // The name of this process, and of the one the test started
@@ -320,9 +314,8 @@ TEST_F(FaultTest, CleanUpLeavesATakenTemporaryNameAlone) {
             0);
 }
 
-// Tags read with the header, near its end or at offset 0 over it, convert
-// as loaded; tags further in are gone by the time they are read: one byte
-// past the first read, or read after a block of the tag file is written.
+// Tags read with the header (near its end, or at 0 over it) convert as loaded;
+// later ones are gone when read: past the first read, or after a write.
 TEST_F(FaultTest, ModelTruncatedBetweenLoadAndWrite) {
   ModelBuilder small;
   small.tags = NumberedTags(3);

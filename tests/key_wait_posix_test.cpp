@@ -1,14 +1,12 @@
-// The key wait, on a pseudo-terminal that is the program's controlling
-// terminal.
+// The key wait, on a pseudo-terminal, the program's controlling terminal.
 #include <gtest/gtest.h>
 
 #include "tests/terminal_run_posix.h"
 
 namespace {
 
-// The wait follows the report, also "No Files Found". On the terminal a
-// name's control characters (C0, DEL, and C1 as UTF-8; not a space or
-// U+00A0) show as '?' rather than retitle the window and clear the screen.
+// The wait follows the report, also "No Files Found". On the terminal a name's
+// control characters (C0, DEL, C1 as UTF-8; not a space or U+00A0) show as '?'.
 TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
   struct Case {
     const char* model;  // The model's name, without ".md3"; null for none.
@@ -40,10 +38,9 @@ TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
   }
 }
 
-// Any key ends the wait, Escape and control keys too; one of several bytes
-// is consumed whole, also arriving apart as over a slow link. Later keys
-// are the shell's, as is what follows 32 bytes after "ESC [". A pipe on
-// standard input gives no key; one typed before the start ends the wait.
+// Any key ends the wait, Escape and control keys too, one of several bytes
+// consumed whole, even sent apart; later keys, and what follows 32 bytes after
+// "ESC [", stay the shell's. Piped input is no key; one typed first is.
 TEST(KeyWaitTest, AnyKeyEndsTheWaitConsumedWhole) {
   using Input = TerminalRun::Input;
   struct Case {
@@ -73,9 +70,8 @@ TEST(KeyWaitTest, AnyKeyEndsTheWaitConsumedWhole) {
   }
 }
 
-// Collected in a 4096-byte buffer, written when it fills and after the
-// key: nothing before it for one model; with 85 more, 4096 of the 6,532
-// bytes, where a smaller block would have sent more.
+// Collected in a 4096-byte buffer, written when full and after the key: none
+// before it for one model; with 85 more, 4096 of 6,532 bytes.
 TEST(KeyWaitTest, PipedOutputIsWrittenIn4096ByteBlocksAndAfterTheKey) {
   for (int more : {0, 85}) {
     SCOPED_TRACE(more);
@@ -95,9 +91,8 @@ TEST(KeyWaitTest, PipedOutputIsWrittenIn4096ByteBlocksAndAfterTheKey) {
   }
 }
 
-// Whichever signal ends the program, in the wait or in a conversion, the
-// terminal is left in the mode it had. One ignored at start, as nohup or a
-// shell's background job has it, stays ignored.
+// Whichever signal ends the program, in the wait or a conversion, the terminal
+// keeps its mode. One ignored at start (nohup, a background job) stays ignored.
 TEST(KeyWaitTest, EndingSignalsPutTheTerminalBackUnlessIgnored) {
   using Input = TerminalRun::Input;
   struct Case {
@@ -153,10 +148,9 @@ TEST(KeyWaitTest, EndingSignalsPutTheTerminalBackUnlessIgnored) {
   }
 }
 
-// A job in the background does not touch the terminal at all: a line half
-// typed at the shell's prompt stays half typed, and pending. Stopped in the
-// wait and continued in the background, the program can no longer read the
-// terminal: it puts the terminal back and ends.
+// A background job leaves the terminal alone: a line half typed at the prompt
+// stays so, pending. Stopped in the wait and continued in the background, the
+// program cannot read the terminal: it puts it back and ends.
 TEST(KeyWaitTest, JobsInTheBackgroundLeaveTheTerminalAsItWas) {
   TerminalRun run;
   run.Type("ab");

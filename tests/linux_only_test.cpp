@@ -1,6 +1,5 @@
-// What only Linux shows: access ACLs, kept in an extended attribute; a
-// limit on the address space, which the system enforces; what a process
-// holds open while it waits (/proc); a terminal hung up (vhangup).
+// What only Linux shows: ACLs in an extended attribute; an enforced limit on
+// the address space; what a waiting process holds (/proc); vhangup.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,16 +26,14 @@ std::string AclOf(const std::string& path) {
   return RunProgram({"getfacl", "-scn", path.c_str()}, ".").out;
 }
 
-bool Setfacl(const std::vector<const char*>& arguments) {
-  std::vector<const char*> command = {"setfacl"};
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  return RunProgram(command, ".").status == 0;
+bool Setfacl(std::vector<const char*> arguments) {
+  arguments.insert(arguments.begin(), "setfacl");
+  return RunProgram(arguments, ".").status == 0;
 }
 
-// A replaced tag file keeps its mode and its access ACL, or its lack of
-// one, as a plain overwrite does; a new one gets what a plain create gives.
-// The umask, 027, takes bits from most of these modes; the default ACL sets
-// it aside, takes new files' owner's write right and gives a named user one.
+// A replaced tag file keeps its mode and ACL, or lack of one, as an overwrite
+// does; a new one gets what a create gives. Umask 027 trims most modes; a
+// default ACL overrides it, drops the owner's write, gives a named user one.
 TEST(ReplacementAclTest, TagFilesKeepTheirModeAndAclAsAnOverwriteWould) {
   ScratchDir probe;
   if (!Setfacl({"-m", "u:nobody:r", probe.path().c_str()}))
@@ -128,9 +125,8 @@ bool Holds(const TerminalRun& run, const std::vector<std::string>& names,
   return false;
 }
 
-// The folder searched is let go before the key wait; a report into a pipe,
-// written after it, may wait for a reader for ever: by then the terminal
-// is let go too, in the foreground or as a job in the background.
+// The folder searched is let go before the key wait, the terminal before a
+// report into a pipe that may wait for a reader for ever, foreground or not.
 TEST(KeyWaitTest, NothingHeldLongerThanNeeded) {
   for (bool background : {false, true}) {
     SCOPED_TRACE(background ? "in the background" : "in the foreground");
@@ -150,9 +146,8 @@ TEST(KeyWaitTest, NothingHeldLongerThanNeeded) {
   }
 }
 
-// An earlier call may leave errno at EINTR, as some network file systems
-// do. Escape alone still ends a wait after its pause; and under nohup a
-// terminal hung up (vhangup, which needs root) reads as ended.
+// With errno left at EINTR by an earlier call, Escape alone still ends a wait
+// after its pause; under nohup a terminal hung up (vhangup) reads as ended.
 TEST(KeyWaitTest, WaitsEndWhateverErrnoSays) {
   if (getuid() != 0) GTEST_SKIP() << "only root may hang up a terminal";
   TerminalRun run;

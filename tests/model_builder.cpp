@@ -18,9 +18,8 @@ constexpr size_t kTriangleSize = 12;
 constexpr size_t kTexCoordSize = 8;
 constexpr size_t kVertexSize = 8;
 
-// The box has four vertices a side, so that each side has its own normal
-// and texture corners, and two triangles a side. Side `side` lies across
-// axis side / 2, on its high face when side is odd.
+// Four vertices a side give each side its own normal and texture corners; two
+// triangles a side. Side `side` lies across axis side / 2, high when odd.
 constexpr int kSides = 6;
 constexpr int kSideCorners = 4;
 
@@ -133,9 +132,8 @@ void WriteTag(const TagPose& tag, int32_t frame, Writer* out) {
   }
 }
 
-// A surface record: its header, then the shader, the triangles, the
-// texture coordinates and the vertices of each frame, with offsets counted
-// from the surface's start.
+// A surface record: header, shader, triangles, texture coordinates and each
+// frame's vertices, offsets counted from the surface's start.
 void WriteSurface(const SurfaceBox& box, int32_t frames, Writer* out) {
   const size_t shaders = kSurfaceHeaderSize;
   const size_t triangles = shaders + kShaderSize;
@@ -293,9 +291,8 @@ SampleModel Valid(const std::string& file_name, const ModelBuilder& model) {
 }  // namespace
 
 std::vector<SampleModel> SampleModels() {
-  // A character in three parts, z up, facing along x: the lower body's
-  // tag_torso is where the upper body's own tag_torso goes, and the upper
-  // body's tag_head is where the head's tag_head goes.
+  // A character in three parts, z up, facing x: the lower body's tag_torso is
+  // where the upper's own goes, and the upper's tag_head where the head's goes.
   ModelBuilder lower;
   lower.name = "models/character/lower.md3";
   lower.frames = 3;

@@ -8,18 +8,16 @@
 #include <string>
 #include <vector>
 
-// A tag as the first frame holds it: a name, an origin, and the three axes
-// of its orientation. Later frames turn it about the z axis and raise it a
-// little, so that every frame's record differs.
+// A tag as the first frame holds it: a name, an origin and its three axes.
+// Later frames turn it about z and raise it, so every frame's record differs.
 struct TagPose {
   std::string name;
   float origin[3] = {0, 0, 0};
   float axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
 };
 
-// A surface shaped as a box from `low` to `high`, painted with `shader`:
-// 24 vertices, four a side so that each side has its own normal and
-// texture corners, and 12 triangles. Later frames raise it a little.
+// A surface shaped as a box from `low` to `high`, painted with `shader`: 24
+// vertices, four a side for its own normal and texture corners; 12 triangles.
 struct SurfaceBox {
   std::string name = "body";
   std::string shader = "models/body.tga";
@@ -27,11 +25,10 @@ struct SurfaceBox {
   float high[3] = {8, 8, 16};
 };
 
-// The layout of a model, as MD3 files are usually laid out: the 108-byte
-// header, `frames` frame records of 56 bytes, `frames` runs of the tag
-// records, then the surfaces, each with its header, shader, triangles,
-// texture coordinates and a run of vertices per frame. The end offset is
-// the file's size.
+// The layout of a model, as MD3 files usually have it: the 108-byte header,
+// `frames` frame records of 56 bytes, `frames` runs of tag records, then the
+// surfaces, each with its header, shader, triangles, texture coordinates and
+// vertices per frame. The end offset is the file's size.
 struct ModelBuilder {
   static constexpr size_t kHeaderSize = 108;
   static constexpr size_t kFrameSize = 56;
@@ -61,9 +58,8 @@ void SetInt32(std::vector<uint8_t>* bytes, size_t offset, int32_t value);
 // The tag file that the model built by `model` should give.
 std::vector<uint8_t> ExpectedTagFile(const ModelBuilder& model);
 
-// Writes a model of `tags` tags whose records are all zero bytes, at the
-// end of the file and sparse where the system allows, so that even the
-// largest count costs little disk space; false on failure.
+// Writes a model of `tags` zero-filled tag records at its end, sparse where it
+// can be, so the largest count costs little disk; false on failure.
 bool WriteLargeModel(const std::string& path, int32_t tags);
 
 // Writes `bytes` to `path`; false on failure.
@@ -72,11 +68,10 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // The contents of `path`, or an empty vector when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
-// A sample model and what becomes of it: a valid model converts into
-// `tag_file`, and an independent MD3 reader finds `meshes` meshes with
-// `vertices` vertices and `faces` triangles in it (for a part of a
-// three-part character, in the whole character); a damaged one fails as
-// `outcome` says.
+// A sample model and what becomes of it: a valid one converts into `tag_file`,
+// and an independent MD3 reader finds `meshes` meshes, `vertices` vertices and
+// `faces` triangles in it (for a part of a character, in the whole); a damaged
+// one fails as `outcome` says.
 struct SampleModel {
   enum class Outcome { kConverts, kFailsToLoad, kFailsToWrite };
   std::string file_name;

@@ -39,8 +39,7 @@ bool Attach(int fd, int target, int null_flags) {
 RunResult RunInDirectory(const std::string& directory,
                          const std::function<void()>& exec) {
   RunResult result;
-  int out[2];
-  int err[2];
+  int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return result;
   ChildSetup setup;
   setup.directory = directory;
@@ -84,9 +83,8 @@ RunResult RunInDirectory(const std::string& directory,
       }
     }
   }
-  for (const struct pollfd& fd : fds) {
+  for (const struct pollfd& fd : fds)
     if (fd.fd >= 0) close(fd.fd);
-  }
   waitpid(pid, &result.status, 0);
   return result;
 }
@@ -176,8 +174,7 @@ int RunAsNobody(const std::function<int()>& body) {
 bool WaitUntil(const std::function<bool()>& done, int patience_ms) {
   for (const long deadline = NowMs() + patience_ms; !done();) {
     if (NowMs() >= deadline) return false;
-    const struct timespec pause = {0, 1000000};
-    nanosleep(&pause, nullptr);
+    usleep(1000);
   }
   return true;
 }

@@ -28,9 +28,8 @@ struct RunResult {
   bool timed_out = false;
 };
 
-// How a child starts: in a new session, in `directory`, with these
-// standard streams (a negative one is /dev/null) and, when `terminal` is
-// not negative, that terminal as its controlling terminal.
+// How a child starts: in a new session and `directory`, with these standard
+// streams (/dev/null where negative), `terminal` if set its controlling one.
 struct ChildSetup {
   std::string directory = ".";
   int in = -1;
@@ -39,15 +38,13 @@ struct ChildSetup {
   int terminal = -1;
 };
 
-// Forks a child set up as `setup` says and runs `body` in it, which is to
-// replace or end it; a child that cannot be set up exits with 127. Returns
-// its process id, or -1 after adding a test failure when it cannot fork.
+// Forks a child set up as `setup` says to run `body`, which replaces or ends
+// it; it exits 127 if not set up. Returns its pid, or -1 with a test failure.
 pid_t Spawn(const ChildSetup& setup, const std::function<void()>& body);
 
-// Runs the program in `directory` with no terminal: in a new session, with
-// standard input from /dev/null and both output streams captured.
-// `prepare`, if given, runs in the child first, as a user's shell would set
-// limits. A run that outlasts kPatienceMs is killed.
+// Runs the program in `directory` with no terminal, in a new session, input
+// from /dev/null, both outputs captured, after `prepare` (a shell's limits,
+// say) in the child. A run past kPatienceMs is killed.
 RunResult RunTagbatch(const std::string& directory,
                       const char* argument = nullptr,
                       const std::function<void()>& prepare = nullptr);

@@ -14,10 +14,9 @@
 
 namespace {
 
-// The clean-up as the signal handler or console control handler runs it,
-// in the middle of a replacement: true when the temporary file goes, the
-// old file stays, and no replacement begins afterwards, since the program
-// is ending: each later one fails at once, rather than wait for ever.
+// The clean-up as the signal or console handler runs it mid-replacement: true
+// when the temporary file goes, the old stays, and later replacements fail at
+// once, not wait, the program ending.
 bool CleanUpWhileReplacing() {
   ScratchDir dir;
   const std::string path = dir / "a.tag";

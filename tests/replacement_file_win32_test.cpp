@@ -13,9 +13,8 @@
 
 namespace {
 
-// Points this program's calls of the system's function `from` at `to`,
-// through its import table; returns what the table held, as the compiler
-// may read `from` anew after the change.
+// Points this program's calls of the system's `from` at `to` in its import
+// table; returns what the table held (the compiler may reread `from`).
 template <typename Function>
 Function Redirect(Function from, Function to) {
   Function was = from;
@@ -113,9 +112,8 @@ TEST(ReplacementFileWin32Test, KeepsHiddenAndSystemAttributes) {
   EXPECT_TRUE(SetCurrentDirectoryA(folder));
 }
 
-// A file system may write part of what it is given or tell no identity,
-// and two files may differ in the index's highest bit alone (records
-// reused many times) or in the volume alone (links to other drives).
+// A file system may write in parts or tell no identity; files may differ in the
+// index's top bit alone (reused records) or volume (links to other drives).
 TEST(ReplacementFileWin32Test, FileSystemsOtherThanLocalDisks) {
   ScratchDir dir;
   ModelBuilder model;
@@ -156,9 +154,8 @@ TEST(ReplacementFileWin32Test, FileSystemsOtherThanLocalDisks) {
   Redirect(TellIndex, g_information);
 }
 
-// An ended search holds its folder no longer: during the key wait, which
-// follows it, the folder may be moved, as an open search would forbid. A
-// search started again ends the one before, even when it finds nothing.
+// An ended search holds its folder no longer, so others may move it in the key
+// wait. A search started again ends the one before, finding nothing or not.
 TEST(DirectorySearchWin32Test, AnEndedSearchHoldsItsFolderNoLonger) {
   ScratchDir dir;
   const std::string folder = dir / "models";
@@ -176,17 +173,12 @@ TEST(DirectorySearchWin32Test, AnEndedSearchHoldsItsFolderNoLonger) {
   EXPECT_TRUE(MoveFileA(folder.c_str(), (dir / "moved").c_str()));
 }
 
-decltype(&GetConsoleMode) g_mode;
 decltype(&MultiByteToWideChar) g_to_wide;
 std::wstring g_shown;
 
-// Standard output a console, where what is written shows in g_shown, and
-// text converted as Windows does, where Wine is lenient: UTF-8 takes no
-// flag but MB_ERR_INVALID_CHARS.
-BOOL WINAPI ConsoleMode(HANDLE handle, LPDWORD mode) {
-  return handle == GetStdHandle(STD_OUTPUT_HANDLE) ? (*mode = 0, TRUE)
-                                                   : g_mode(handle, mode);
-}
+// Standard output a console that shows what is written in g_shown; UTF-8 takes
+// flags as on Windows, stricter than Wine: none but MB_ERR_INVALID_CHARS.
+BOOL WINAPI ConsoleMode(HANDLE, LPDWORD mode) { return *mode = 0, TRUE; }
 BOOL WINAPI ShowOnConsole(HANDLE, const VOID* text, DWORD length,
                           LPDWORD written, LPVOID) {
   g_shown.append(static_cast<const wchar_t*>(text), length);
@@ -200,21 +192,19 @@ int WINAPI ToWide(UINT page, DWORD flags, LPCCH text, int size, LPWSTR wide,
              : g_to_wide(page, flags, text, size, wide, capacity);
 }
 
-// Whether a name shows on the console as the characters it spells in the
-// program's code page: UTF-8, by the manifest the tests share with it.
-bool NameShowsAsItSpells() {
-  g_mode = Redirect(&GetConsoleMode, ConsoleMode);
-  Redirect(&WriteConsoleW, ShowOnConsole);
-  g_to_wide = Redirect(&MultiByteToWideChar, ToWide);
-  SetUpStandardOutput();
-  WriteOutput("caf\xc3\xa9\n");
-  return g_shown == L"caf\u00e9\n";
-}
-
-// In a process of its own, which has its standard output changed.
+// A name shows on the console as the characters it spells in the program's code
+// page (UTF-8, by the manifest the tests share); in a process of its own.
 TEST(ConsoleOutputWin32Test, NamesShowAsTheCharactersTheySpell) {
-  EXPECT_EXIT(exit(NameShowsAsItSpells() ? 0 : 1), ::testing::ExitedWithCode(0),
-              "");
+  EXPECT_EXIT(
+      {
+        Redirect(&GetConsoleMode, ConsoleMode);
+        Redirect(&WriteConsoleW, ShowOnConsole);
+        g_to_wide = Redirect(&MultiByteToWideChar, ToWide);
+        SetUpStandardOutput();
+        WriteOutput("caf\xc3\xa9\n");
+        exit(g_shown == L"caf\u00e9\n" ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

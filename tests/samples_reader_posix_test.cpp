@@ -1,7 +1,6 @@
-// The sample models read by an independent MD3 reader, Debian's assimp:
-// every valid sample loads, with the meshes, vertices and triangles the
-// builder wrote. (The damaged ones fail in tagbatch as the README says;
-// the end-to-end tests check that.)
+// The samples read by an independent MD3 reader, Debian's assimp: every valid
+// one loads with the meshes, vertices and triangles the builder wrote (the
+// end-to-end tests see the damaged fail).
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>

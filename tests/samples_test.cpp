@@ -1,6 +1,5 @@
-// The committed sample models, and the tag files that a run on them must
-// give (tests/expected, which the checks of the packages read too), are
-// exactly what the builder makes.
+// The committed samples, and the tag files a run on them gives (tests/expected,
+// which the package checks read too), are just what the builder makes.
 #include <gtest/gtest.h>
 
 #include "tests/conversion_check.h"

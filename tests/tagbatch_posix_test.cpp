@@ -62,9 +62,8 @@ std::string InListingOrder(
   return out;
 }
 
-// The samples give the report committed in tests/expected, as the builder
-// says they must, in the order the system lists them, and its tag files.
-// Arguments are ignored; a second run rewrites the tag files.
+// The samples give tests/expected's report, as the builder says, in listing
+// order, and its tag files; arguments are ignored; a second run rewrites.
 TEST(TagbatchTest, SamplesGiveTheExpectedReportAndTagFiles) {
   ScratchDir dir;
   std::string report;
@@ -188,9 +187,8 @@ bool IsLink(const std::string& path) {
   return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
 }
 
-// Models whose tag files are one file: x.md3 and x.MD3 both give x.tag,
-// and a link, spelled any way, may lead another model's tag file to it.
-// The model listed first writes it; the others fail rather than replace it.
+// Models sharing a tag file: x.md3 and x.MD3 both give x.tag; a link, spelled
+// any way, may lead there too. The first listed writes it; others fail.
 TEST(TagbatchTest, ModelsSharingATagFileDoNotReplaceEachOthers) {
   struct Case {
     std::vector<std::pair<std::string, int>> models;  // Name, tags.
@@ -210,19 +208,16 @@ TEST(TagbatchTest, ModelsSharingATagFileDoNotReplaceEachOthers) {
     SCOPED_TRACE(c.shared);
     ScratchDir scratch;
     const std::string& dir = scratch.path();
-    const auto in = [&scratch](const std::string& name) {
-      return scratch / name;
-    };
     std::map<std::string, ModelBuilder> models;
     for (const auto& [name, tags] : c.models) {
       models[name].tags = NumberedTags(tags, tags);
-      ASSERT_TRUE(WriteFileBytes(in(name), models[name].Build()));
+      ASSERT_TRUE(WriteFileBytes(scratch / name, models[name].Build()));
     }
     // One file where letter case is ignored (APFS, as macOS has it).
     if (scratch.List().size() < c.models.size()) continue;
     for (const auto& [name, target] : c.links) {
-      const std::string to = target.empty() ? in(c.shared) : target;
-      ASSERT_EQ(symlink(to.c_str(), in(name).c_str()), 0);
+      const std::string to = target.empty() ? scratch / c.shared : target;
+      ASSERT_EQ(symlink(to.c_str(), (scratch / name).c_str()), 0);
     }
     std::string first;
     std::vector<std::pair<std::string, std::string>> lines;
@@ -234,15 +229,15 @@ TEST(TagbatchTest, ModelsSharingATagFileDoNotReplaceEachOthers) {
     RunResult run = RunTagbatch(dir);
     ExpectCleanExit(run);
     EXPECT_EQ(run.out, InListingOrder(dir, lines));
-    EXPECT_EQ(ReadFileBytes(in(c.shared)), ExpectedTagFile(models[first]));
+    EXPECT_EQ(ReadFileBytes(scratch / c.shared),
+              ExpectedTagFile(models[first]));
     EXPECT_EQ(scratch.List(), c.listing);
   }
 }
 
-// Links in a folder that others may write are followed as the system
-// would follow them: in a sticky folder that anyone may write, only one of
-// ours or of the folder's owner; each link of a chain judged in its own
-// folder.
+// Links in folders others may write are followed as the system would: in a
+// sticky, world-writable one, only ours or the owner's; each link of a chain
+// judged in its own folder.
 TEST(TagbatchTest, LinksInFoldersOthersWriteAreFollowedAsTheSystemWould) {
   if (getuid() != 0) GTEST_SKIP() << "only root can give links away";
   struct Case {
@@ -361,12 +356,10 @@ const int kOneEndingSignal = SIGRTMIN;
 const int kOneEndingSignal = SIGUSR2;
 #endif
 
-// Every signal whose default action ends a program, as raising each in a
-// child shows, ends it in the middle of a tag file leaving the old tag file
-// and no temporary file. Left out: SIGKILL, which cannot be caught; the
-// signals of its own faults, so that a crash shows as one; and the two it
-// ignores, SIGPIPE (ExitsCleanlyWhenNobodyReadsTheOutput) and SIGXFSZ
-// (FileSizeLimitFailsOneModelOnly).
+// Every signal whose default ends a program (raising each in a child shows
+// which) ends it mid tag file, leaving the old tag file and no temporary one.
+// Left out: SIGKILL, uncatchable; the signals of its own faults, so a crash
+// shows; the two it ignores, SIGPIPE and SIGXFSZ (tested above).
 TEST(TagbatchTest, EndingSignalsDuringAWriteLeaveNoDebris) {
   std::vector<int> left_out = {SIGKILL, SIGSEGV, SIGBUS, SIGILL,  SIGFPE,
                                SIGABRT, SIGTRAP, SIGSYS, SIGPIPE, SIGXFSZ};

@@ -1,6 +1,5 @@
-// The program on a pseudo-terminal that is its controlling terminal, as a
-// user runs it: in the foreground or as a background job, with its output
-// on the terminal or into a pipe, and keys typed as a terminal sends them.
+// The program on its controlling pseudo-terminal, as a user runs it: in the
+// foreground or as a background job, writing to the terminal or a pipe.
 #ifndef TAGBATCH_TESTS_TERMINAL_RUN_POSIX_H_
 #define TAGBATCH_TESTS_TERMINAL_RUN_POSIX_H_
 
@@ -19,7 +18,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <string>
 
@@ -27,10 +25,7 @@
 #include "tests/process_posix.h"
 #include "tests/scratch_dir.h"
 
-inline void SleepMs(int ms) {
-  struct timespec pause = {0, ms * 1000000L};
-  nanosleep(&pause, nullptr);
-}
+inline void SleepMs(int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
 
 // A pipe whose ends are closed in the programs the test starts, but where
 // the test passes one on as a standard stream; false on failure.
@@ -110,11 +105,10 @@ class TerminalRun {
   // starting a background job would.
   void IgnoreAtStart(int signal_number) { ignored_ = signal_number; }
 
-  // Where the program's job runs: in the terminal's foreground, in the
-  // background from the start, or in the foreground until the test sends
-  // SIGUSR1 to pid(), when the job is stopped, put in the background and
-  // continued, as a shell's Ctrl+Z and `bg` would. pid() is the program's,
-  // but for the job moved to the background, whose shell it is.
+  // Where the program's job runs: in the foreground, in the background from the
+  // start, or in the foreground until the test sends SIGUSR1 to pid(), when it
+  // is stopped, put in the background and continued (Ctrl+Z, bg). pid() is then
+  // the job's shell.
   enum class Job { kForeground, kBackground, kMovedToBackground };
 
   // Starts the program as a job of its own, as `job` says; in the
@@ -142,9 +136,8 @@ class TerminalRun {
       if (closed) close(0);
       if (job == Job::kForeground) program();
       if (job == Job::kBackground) {
-        // The foreground goes to another process group of the session, as
-        // when a shell starts a job in the background; it ends with the
-        // session, hung up.
+        // The foreground goes to another process group of the session, as with
+        // a job started in the background; it ends hung up with the session.
         const pid_t foreground = fork();
         if (foreground == 0) {
           setpgid(0, 0);
@@ -208,8 +201,7 @@ class TerminalRun {
 
   // Types `keys` as a slow link sends them, each '|' a pause well inside a
   // key's 50 ms. As root, no load stretches a pause: the test runs first
-  // (SCHED_FIFO) and puts the bytes into the terminal's input (TIOCSTI),
-  // where the kernel puts them there as they are.
+  // (SCHED_FIFO) and puts the bytes straight into the input (TIOCSTI).
   void TypeApart(const std::string& keys) const {
     static const bool faithful =
         getuid() == 0 && TerminalRun().PutsKeysExactly();
@@ -282,25 +274,22 @@ class TerminalRun {
            a.c_lflag == b.c_lflag && memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
   }
 
-  // The bytes of the complete lines typed and not read. A line typed in
-  // part is not complete until Enter, unless a switch out of line mode
-  // and back has turned it into one.
+  // The bytes of the whole lines typed and not read. A line typed in part is
+  // whole only after Enter, or a switch out of line mode and back.
   [[nodiscard]] int LinesReady() const {
     int ready = -1;
     ioctl(slave_, FIONREAD, &ready);
     return ready;
   }
 
-  // The bytes typed but not read by anyone, once `count` of them are there
-  // (out of line mode, where a line typed in part counts too), read with
-  // the terminal's mode left as it is.
+  // The bytes typed and not read, once `count` are there (out of line mode,
+  // where a part line counts), read with the terminal's mode kept.
   [[nodiscard]] std::string PendingInput(size_t count) const {
     struct termios mode;
     tcgetattr(slave_, &mode);
     struct termios raw = mode;
     raw.c_lflag &= ~ICANON;
-    raw.c_cc[VMIN] = 0;
-    raw.c_cc[VTIME] = 0;
+    raw.c_cc[VMIN] = raw.c_cc[VTIME] = 0;
     tcsetattr(slave_, TCSANOW, &raw);
     WaitUntil([this, count] {
       int ready = 0;
