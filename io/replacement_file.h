@@ -22,7 +22,7 @@
 //     +--- false -------+--- false       registered for the clean-up)
 //          (done)            (done)
 //
-// From done, Resolve begins a new replacement with the same object.
+// Once done with no write failed, Resolve may begin a new replacement.
 //
 // The result looks like a plain overwrite: an existing target keeps its
 // permission bits, owner, access ACL (on Linux) and attributes where the
@@ -58,12 +58,12 @@ class ReplacementFile {
   // Discards an uncommitted temporary file.
   ~ReplacementFile() { Discard(); }
 
-  // Finds the file that `path` names, following its links; called first,
-  // and again only for a new replacement once one is done. Returns false when
-  // the target exists but is not a regular file or may not be written, when a
-  // link on the way may not be followed (one planted by another user in a
-  // sticky directory that anyone may write), or when a path grows longer than
-  // kMaxPath. Creates nothing.
+  // Finds the file that `path` names, following its links; called first, and
+  // again only to begin anew (see above). Returns false when the target exists
+  // but is not a regular file or may not be written, when a link on the way may
+  // not be followed (one planted by another user in a sticky directory that
+  // anyone may write), or when a path grows longer than kMaxPath. Creates
+  // nothing.
   bool Resolve(const char* path);
 
   // Creates the temporary file beside the target, under the first of
