@@ -82,9 +82,8 @@ TEST_F(Md3ModelTest, FollowsTheLoadAndCloseStates) {
   EXPECT_EQ(model.header().TagCount(), 5);
 }
 
-// Over a longer tag file, which is replaced whole; 150 tags, 16,800 bytes a
-// frame, cross several of the streams' buffers. With no tags, an offset
-// past the end points at nothing to read.
+// Over a longer tag file, replaced whole; 150 tags (16,800 bytes a frame) cross
+// several stream buffers. With no tags, an offset past the end reads nothing.
 TEST_F(Md3ModelTest, WritesTheFirstFramesTags) {
   struct Case {
     const char* name;

@@ -39,7 +39,8 @@ bool Attach(int fd, int target, int null_flags) {
 RunResult RunInDirectory(const std::string& directory,
                          const std::function<void()>& exec) {
   RunResult result;
-  int out[2], err[2];
+  int out[2];
+  int err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return result;
   ChildSetup setup;
   setup.directory = directory;
@@ -174,7 +175,8 @@ int RunAsNobody(const std::function<int()>& body) {
 bool WaitUntil(const std::function<bool()>& done, int patience_ms) {
   for (const long deadline = NowMs() + patience_ms; !done();) {
     if (NowMs() >= deadline) return false;
-    usleep(1000);
+    const struct timespec pause = {0, 1000000};
+    nanosleep(&pause, nullptr);
   }
   return true;
 }

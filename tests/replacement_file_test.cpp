@@ -14,9 +14,8 @@
 
 namespace {
 
-// The clean-up as the signal or console handler runs it mid-replacement: true
-// when the temporary file goes, the old stays, and later replacements fail at
-// once, not wait, the program ending.
+// The clean-up as a signal or console handler runs it mid-replacement: true if
+// the temporary file goes, the old stays and later ones fail at once.
 bool CleanUpWhileReplacing() {
   ScratchDir dir;
   const std::string path = dir / "a.tag";

@@ -1,6 +1,5 @@
-// The samples read by an independent MD3 reader, Debian's assimp: every valid
-// one loads with the meshes, vertices and triangles the builder wrote (the
-// end-to-end tests see the damaged fail).
+// Samples read by an independent MD3 reader, Debian's assimp: each valid one
+// loads with the builder's meshes, vertices and triangles.
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>

@@ -235,9 +235,8 @@ TEST(TagbatchTest, ModelsSharingATagFileDoNotReplaceEachOthers) {
   }
 }
 
-// Links in folders others may write are followed as the system would: in a
-// sticky, world-writable one, only ours or the owner's; each link of a chain
-// judged in its own folder.
+// Links in folders others write are followed as the system would: in a sticky
+// world-writable one, only ours or its owner's, each judged in its own folder.
 TEST(TagbatchTest, LinksInFoldersOthersWriteAreFollowedAsTheSystemWould) {
   if (getuid() != 0) GTEST_SKIP() << "only root can give links away";
   struct Case {

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 
@@ -25,7 +26,10 @@
 #include "tests/process_posix.h"
 #include "tests/scratch_dir.h"
 
-inline void SleepMs(int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
+inline void SleepMs(int ms) {
+  struct timespec pause = {0, ms * 1000000L};
+  nanosleep(&pause, nullptr);
+}
 
 // A pipe whose ends are closed in the programs the test starts, but where
 // the test passes one on as a standard stream; false on failure.
@@ -105,10 +109,9 @@ class TerminalRun {
   // starting a background job would.
   void IgnoreAtStart(int signal_number) { ignored_ = signal_number; }
 
-  // Where the program's job runs: in the foreground, in the background from the
-  // start, or in the foreground until the test sends SIGUSR1 to pid(), when it
-  // is stopped, put in the background and continued (Ctrl+Z, bg). pid() is then
-  // the job's shell.
+  // Where the job runs: in the foreground, in the background from the start, or
+  // in the foreground until SIGUSR1 to pid() stops it, puts it in the
+  // background and continues it (Ctrl+Z, bg); pid() is then its shell's.
   enum class Job { kForeground, kBackground, kMovedToBackground };
 
   // Starts the program as a job of its own, as `job` says; in the
