@@ -17,6 +17,11 @@ extern const std::vector<uint8_t> kOldTagFile;
 // the folder TAGBATCH_SOURCE_DIR names, for tests run on another machine.
 std::string SourcePath(const std::string& name);
 
+// The tag file name of `model`: its last three characters become "tag".
+inline std::string TagNameOf(const std::string& model) {
+  return model.substr(0, model.size() - 3) + "tag";
+}
+
 // The report's lines grouped by the model they follow, whatever the order
 // in which the system listed the models.
 std::map<std::string, std::string> ReportByModel(const std::string& report);

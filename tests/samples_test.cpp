@@ -10,8 +10,7 @@ TEST(SamplesTest, CommittedSamplesAndTheirTagFilesMatchTheBuilder) {
     SCOPED_TRACE(sample.file_name);
     const std::string& name = sample.file_name;
     EXPECT_EQ(ReadFileBytes(SourcePath("examples/" + name)), sample.bytes);
-    EXPECT_EQ(ReadFileBytes(SourcePath(
-                  "tests/expected/" + name.substr(0, name.size() - 3) + "tag")),
+    EXPECT_EQ(ReadFileBytes(SourcePath("tests/expected/" + TagNameOf(name))),
               sample.tag_file);
   }
 }

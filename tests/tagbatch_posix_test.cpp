@@ -33,11 +33,6 @@ std::vector<std::string> SystemOrder(const std::string& directory) {
   return names;
 }
 
-// The tag file name of `model`: its last three characters become "tag".
-std::string TagNameOf(const std::string& model) {
-  return model.substr(0, model.size() - 3) + "tag";
-}
-
 // What the program prints for `found` and, if it loads, `tag_name`.
 std::string Loaded(const std::string& found, const std::string& tag_name,
                    bool written) {

@@ -19,6 +19,7 @@ import unittest
 EXE, CONSOLE_KEYS, WINE = (os.path.abspath(arg) for arg in sys.argv[1:4])
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = os.path.join(SOURCE, "examples")
+HEAD = os.path.join(SAMPLES, "head.md3")  # A sample with tags.
 OLD = b"old tag file\n"
 PATIENCE = 120  # Seconds to wait for what must come, under any load.
 
@@ -74,7 +75,7 @@ class WindowsBuildTest(unittest.TestCase):
         """And fails, leaving them as they were, on a read-only tag file and
         a folder in a tag file's place. (The unit tests check damaged models
         on Windows.)"""
-        model = read_bytes(os.path.join(SAMPLES, "head.md3"))
+        model = read_bytes(HEAD)
         for name in ("UPPER.MD3", "x.Md3", "caf\u00e9.md3", "\u65e5\u672c.md3",
                      "a.md3", "read_only.md3", "in_the_way.md3"):
             self.write(name, model)
@@ -124,7 +125,7 @@ class WindowsBuildTest(unittest.TestCase):
         return pid, terminal
 
     def test_console_events_that_end_the_wait(self):
-        self.write("a.md3", read_bytes(os.path.join(SAMPLES, "head.md3")))
+        self.write("a.md3", read_bytes(HEAD))
         for program in (EXE, CONSOLE_KEYS):
             shutil.copy(program, self.dir)
         log = os.path.join(self.dir, "modes.txt")
@@ -206,8 +207,7 @@ class WindowsBuildTest(unittest.TestCase):
         its code page, which is left as it was; DEL and C1 characters show
         as '?' there, while a pipe gets the name's bytes unchanged."""
         name = "日本é\x7f\u0080\u009f"
-        self.write(name + ".md3",
-                   read_bytes(os.path.join(SAMPLES, "head.md3")))
+        self.write(name + ".md3", read_bytes(HEAD))
         for program in (EXE, CONSOLE_KEYS):
             shutil.copy(program, self.dir)
         for page in ("437", "65001"):
@@ -272,7 +272,7 @@ class WindowsBuildTest(unittest.TestCase):
         os.replace(com7 + ".new", com7)
         self.addCleanup(os.remove, com7)
         os.close(device)
-        self.write("com7.md3", read_bytes(os.path.join(SAMPLES, "head.md3")))
+        self.write("com7.md3", read_bytes(HEAD))
         pid, terminal = self.start_on_console(EXE)
         self.assertIn(b"Failed", read_until(terminal, b"Failed to load md3"))
         def let_go():  # Reading the other end fails once no one holds it.
