@@ -33,7 +33,7 @@ TEST(KeyWaitTest, MessagesComeFirstThenOneKeyEndsTheWait) {
     run.Type("x");
     EXPECT_TRUE(run.EndsCleanly());
     // Nothing echoed, nothing left over.
-    EXPECT_EQ(run.ReadOutputFor(200), "");
+    EXPECT_EQ(run.ReadOutputUntil("", 200), "");
     EXPECT_EQ(run.PendingInput(0), "");
   }
 }
@@ -80,7 +80,7 @@ TEST(KeyWaitTest, PipedOutputIsWrittenIn4096ByteBlocksAndAfterTheKey) {
     run.Start();
     ASSERT_TRUE(run.WaitForKeyMode());
     const size_t before = more == 0 ? 0 : 4096;
-    EXPECT_EQ(run.ReadOutputFor(500).size(), before);
+    EXPECT_EQ(run.ReadOutputUntil("", 500).size(), before);
     run.Type(" ");
     const std::string last =
         "File Found: a.md3\nWriting Tag File: a.tag\n"

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 
+#include "driver/platform.h"
 #include "md3/md3_model.h"
 #include "tests/conversion_check.h"
 #include "tests/model_builder.h"
@@ -163,6 +164,28 @@ TEST_F(ReplacementTest, PermissionsAreRespectedForOrdinaryUsers) {
   });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(dir_.List(), (std::vector<std::string>{"model.md3", "model.tag"}));
+}
+
+// With standard input closed, descriptor 0 serves as any other: for the
+// model, the temporary file, and a search, which a restart lets go.
+TEST_F(ReplacementTest, DescriptorZeroServesAsAnyOther) {
+  EXPECT_EQ(RunInChild([this] {
+              for (bool model_on_0 : {true, false}) {
+                Md3Model model;
+                close(0);
+                if (!model_on_0 && dup2(1, 0) != 0) return 1;
+                if (!model.Load(model_path_.c_str())) return 2;
+                if (!model_on_0) close(0);
+                if (!model.WriteTagFile(tag_path_.c_str()) ||
+                    ReadFileBytes(tag_path_) != ExpectedTagFile(builder_))
+                  return 3;
+              }
+              DirectorySearch search;
+              if (!search.Start("*") || !search.Start("*")) return 4;
+              search.Close();
+              return fcntl(0, F_GETFD) < 0 ? 0 : 5;  // Free again.
+            }),
+            0);
 }
 
 }  // namespace

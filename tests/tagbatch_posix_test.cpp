@@ -1,5 +1,4 @@
-// The program end to end, run with no terminal in fresh directories, and
-// its search for models.
+// The program end to end, run with no terminal in fresh directories.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -15,7 +14,6 @@
 #include <cstring>
 #include <map>
 
-#include "driver/platform.h"
 #include "md3/little_endian.h"
 #include "tests/conversion_check.h"
 #include "tests/model_builder.h"
@@ -136,20 +134,6 @@ TEST(TagbatchTest, EveryEntryNamedLikeAModelIsTakenAndNoOther) {
   EXPECT_EQ(run.out, InListingOrder(dir.path(), lines));
   EXPECT_EQ(ReadFileBytes(dir / "UPPER.tag"), ExpectedTagFile(model));
   EXPECT_EQ(ReadFileBytes(dir / ".tag"), ExpectedTagFile(model));
-}
-
-// A search started again ends the one before: the descriptor that the
-// next file gets is the one it would have had.
-TEST(DirectorySearchTest, StartedAgainItHoldsOneSearch) {
-  const int free_fd = open("/dev/null", O_RDONLY);
-  close(free_fd);
-  {
-    DirectorySearch search;
-    EXPECT_TRUE(search.Start("*") && search.Start("*"));
-  }
-  const int next_fd = open("/dev/null", O_RDONLY);
-  close(next_fd);
-  EXPECT_EQ(next_fd, free_fd);
 }
 
 TEST(TagbatchTest, ReportsEachOfManyModelsOnce) {

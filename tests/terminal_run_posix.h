@@ -224,12 +224,23 @@ class TerminalRun {
   }
 
   // What the program prints, on the terminal or into the pipe, until it
-  // holds `text` (or ends); all that it prints within `time_ms`.
-  [[nodiscard]] std::string ReadOutputUntil(const std::string& text) const {
-    return ReadUntil(text, kPatienceMs);
-  }
-  [[nodiscard]] std::string ReadOutputFor(int time_ms) const {
-    return ReadUntil("", time_ms);
+  // holds `text` (unless empty) or ends, or `time_ms` have passed.
+  [[nodiscard]] std::string ReadOutputUntil(const std::string& text,
+                                            int time_ms = kPatienceMs) const {
+    const int fd = output_ == Output::kTerminal ? master_ : out_pipe_;
+    std::string seen;
+    WaitUntil(
+        [&] {
+          struct pollfd ready = {fd, POLLIN, 0};
+          if (poll(&ready, 1, 0) != 1) return false;
+          char buffer[1024];
+          const ssize_t n = read(fd, buffer, sizeof buffer);
+          if (n <= 0) return true;
+          seen.append(buffer, static_cast<size_t>(n));
+          return !text.empty() && seen.find(text) != std::string::npos;
+        },
+        time_ms);
+    return seen;
   }
 
   // Waits until the program has switched line input off. False on timeout.
@@ -322,26 +333,6 @@ class TerminalRun {
   [[nodiscard]] const int& status() const { return status_; }
 
  private:
-  // Reads the output until it holds `text`, when that is not empty, or it
-  // ends, or `time_ms` have passed. Returns all it gave.
-  [[nodiscard]] std::string ReadUntil(const std::string& text,
-                                      int time_ms) const {
-    const int fd = output_ == Output::kTerminal ? master_ : out_pipe_;
-    std::string seen;
-    WaitUntil(
-        [&] {
-          struct pollfd ready = {fd, POLLIN, 0};
-          if (poll(&ready, 1, 0) != 1) return false;
-          char buffer[1024];
-          const ssize_t n = read(fd, buffer, sizeof buffer);
-          if (n <= 0) return true;
-          seen.append(buffer, static_cast<size_t>(n));
-          return !text.empty() && seen.find(text) != std::string::npos;
-        },
-        time_ms);
-    return seen;
-  }
-
   ScratchDir dir_;
   int master_ = -1, slave_ = -1, out_pipe_ = -1, in_pipe_ = -1;
   Output output_;

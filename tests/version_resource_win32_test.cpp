@@ -45,9 +45,10 @@ TEST(VersionResourceTest, CarriesTheProjectsVersion) {
   UINT size = 0;
   ASSERT_TRUE(VerQueryValueA(info.data(), "\\", &value, &size));
   const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
-  EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), TAGBATCH_VERSION_MAJOR);
-  EXPECT_EQ(LOWORD(fixed->dwFileVersionMS), TAGBATCH_VERSION_MINOR);
-  EXPECT_EQ(HIWORD(fixed->dwFileVersionLS), TAGBATCH_VERSION_PATCH);
+  EXPECT_EQ(std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                std::to_string(HIWORD(fixed->dwFileVersionLS)),
+            TAGBATCH_VERSION);
 }
 
 }  // namespace
